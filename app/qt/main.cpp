@@ -1,0 +1,40 @@
+#include <QApplication>
+#include <QGuiApplication>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/qt/qt_copy_window.h"
+#include "copy/copy_procedure.h"
+#include "platform/installer_settings.h"
+#include "platform/platform_services.h"
+
+namespace {
+
+bool HasDisplay() {
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (platform != nullptr && *platform != '\0') return true;
+  const char* x11 = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!HasDisplay()) {
+    std::fputs("velmora-cdcopy: no display to open the window on (DISPLAY is not set)\n", stderr);
+    return 1;
+  }
+  QApplication application(argc, argv);  // the command line is not read
+  velmora::RegisterWindowFontSubstitutes();
+
+  velmora::PlatformServices services = velmora::MakePlatformServices();
+  velmora::InstallerSettings settings(*services.machineRegistry, *services.userSettings);
+  velmora::WindowsVersion version(*services.versionSource);
+  velmora::CopyProcedure procedure(*services.fileSystem, settings, version,
+                                   services.pathSeparator);
+
+  velmora::QtCopyWindow window(procedure);
+  window.exec();  // the program ends as soon as the window is closed
+  return 0;
+}

@@ -1,0 +1,226 @@
+#include "app/win32/win32_copy_window.h"
+
+#include "app/copy_window_layout.h"
+#include "platform/win32/win32_text.h"
+
+namespace velmora {
+namespace {
+
+constexpr wchar_t kClassName[] = L"VelmoraCopyWindow";
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;  // fixed single, close box only
+constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME;                     // no icon in the title bar
+
+COLORREF ToColorRef(uint32_t colour) {
+  if ((colour & 0x80000000u) != 0) return GetSysColor(static_cast<int>(colour & 0xFF));
+  return static_cast<COLORREF>(colour & 0xFFFFFF);  // red in the low byte, as COLORREF has it
+}
+
+int ScreenDpi() {
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : 96;
+}
+
+HWND CreateChild(HWND parent, const wchar_t* className, DWORD style, int id) {
+  return CreateWindowExW(0, className, L"", WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
+                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                         GetModuleHandleW(nullptr), nullptr);
+}
+
+void Place(HWND control, const TwipsRect& r, int dpi) {
+  MoveWindow(control, TwipsToPixels(r.left, dpi), TwipsToPixels(r.top, dpi),
+             TwipsToPixels(r.width, dpi), TwipsToPixels(r.height, dpi), TRUE);
+}
+
+}  // namespace
+
+Win32CopyWindow::Win32CopyWindow(CopyRunner& runner) : controller_(*this, runner) {}
+
+Win32CopyWindow::~Win32CopyWindow() {
+  if (window_ != nullptr) DestroyWindow(window_);
+  if (namedFont_ != nullptr) DeleteObject(namedFont_);
+  if (defaultFont_ != nullptr) DeleteObject(defaultFont_);
+}
+
+bool Win32CopyWindow::Create() {
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = &Win32CopyWindow::WindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  windowClass.lpszClassName = kClassName;
+  RegisterClassExW(&windowClass);  // fails harmlessly when already registered
+
+  window_ = CreateWindowExW(kExStyle, kClassName, L"", kStyle, CW_USEDEFAULT, CW_USEDEFAULT, 100,
+                            100, nullptr, nullptr, instance, this);
+  if (window_ == nullptr) return false;
+
+  button_ = CreateChild(window_, L"BUTTON", BS_OWNERDRAW | WS_TABSTOP, kExecuteButtonId);
+  instruction_ = CreateChild(window_, L"STATIC", SS_CENTER, 2);
+  progress_ = CreateChild(window_, L"STATIC", SS_CENTER, 3);
+
+  const int dpi = ScreenDpi();
+  namedFont_ = CreateFontW(-MulDiv(window_texts::kFontPoints, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE,
+                           FALSE, FALSE, window_texts::kFontCharset, OUT_DEFAULT_PRECIS,
+                           CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                           Utf8ToWide(window_texts::kFontFace).c_str());
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
+    defaultFont_ = CreateFontIndirectW(&metrics.lfMessageFont);
+  }
+  SendMessageW(button_, WM_SETFONT, reinterpret_cast<WPARAM>(namedFont_), FALSE);
+  SendMessageW(instruction_, WM_SETFONT, reinterpret_cast<WPARAM>(namedFont_), FALSE);
+  SendMessageW(progress_, WM_SETFONT,
+               reinterpret_cast<WPARAM>(defaultFont_ != nullptr ? defaultFont_
+                                                                : GetStockObject(DEFAULT_GUI_FONT)),
+               FALSE);
+  SetWindowTextW(button_, Utf8ToWide(window_texts::kExecute).c_str());
+  LayOut();
+  return true;
+}
+
+void Win32CopyWindow::LayOut() {
+  SetWindowTextW(window_, Utf8ToWide(window_texts::kCaption).c_str());
+  SetWindowTextW(instruction_, Utf8ToWide(window_texts::kInstruction).c_str());
+  SetWindowTextW(progress_, L"");
+
+  const int dpi = ScreenDpi();
+  RECT outer{0, 0, TwipsToPixels(kClientWidth, dpi), TwipsToPixels(kClientHeight, dpi)};
+  AdjustWindowRectEx(&outer, kStyle, FALSE, kExStyle);
+  const int outerWidth = outer.right - outer.left;
+  const int outerHeight = outer.bottom - outer.top;
+  SetWindowPos(window_, nullptr, 0, 0, outerWidth, outerHeight, SWP_NOMOVE | SWP_NOZORDER);
+  RECT client{};
+  GetClientRect(window_, &client);
+
+  LayoutInputs in;
+  in.screenWidth = PixelsToTwips(GetSystemMetrics(SM_CXSCREEN), dpi);
+  in.screenHeight = PixelsToTwips(GetSystemMetrics(SM_CYSCREEN), dpi);
+  in.windowWidth = PixelsToTwips(outerWidth, dpi);
+  in.windowHeight = PixelsToTwips(outerHeight, dpi);
+  in.clientWidth = PixelsToTwips(client.right, dpi);
+  in.clientHeight = PixelsToTwips(client.bottom, dpi);
+  const CopyWindowLayout layout = ComputeCopyWindowLayout(in);
+
+  SetWindowPos(window_, nullptr, TwipsToPixels(layout.windowLeft, dpi),
+               TwipsToPixels(layout.windowTop, dpi), 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  Place(button_, layout.button, dpi);
+  Place(instruction_, layout.instruction, dpi);
+  Place(progress_, layout.progress, dpi);
+}
+
+void Win32CopyWindow::ShowModal() {
+  if (window_ == nullptr && !Create()) return;
+  ShowWindow(window_, SW_SHOW);
+  SetFocus(button_);
+  MSG message;
+  while (window_ != nullptr && GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (!IsDialogMessageW(window_, &message)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+}
+
+void Win32CopyWindow::SetWindowInputEnabled(bool enabled) {
+  running_ = !enabled;
+  EnableWindow(window_, enabled ? TRUE : FALSE);
+}
+
+void Win32CopyWindow::SetButtonColour(uint32_t colour) {
+  buttonColour_ = colour;
+  if (button_ != nullptr) InvalidateRect(button_, nullptr, TRUE);
+}
+
+void Win32CopyWindow::SetButtonEnabled(bool enabled) {
+  EnableWindow(button_, enabled ? TRUE : FALSE);
+}
+
+void Win32CopyWindow::ShowMessageBox(std::string_view text, std::string_view title) {
+  MessageBoxW(window_, Utf8ToWide(text).c_str(), Utf8ToWide(title).c_str(), MB_OK);
+}
+
+void Win32CopyWindow::SetProgressText(std::string_view text) {
+  SetWindowTextW(progress_, Utf8ToWide(text).c_str());
+}
+
+void Win32CopyWindow::ProcessPendingMessages() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {  // leave it for the main loop
+      PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+void Win32CopyWindow::DrawButton(const DRAWITEMSTRUCT& item) const {
+  HDC dc = item.hDC;
+  RECT face = item.rcItem;
+  HBRUSH brush = CreateSolidBrush(ToColorRef(buttonColour_));
+  FillRect(dc, &face, brush);
+  DeleteObject(brush);
+  const bool pressed = (item.itemState & ODS_SELECTED) != 0;
+  DrawEdge(dc, &face, pressed ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
+
+  wchar_t caption[32] = {};
+  GetWindowTextW(item.hwndItem, caption, 32);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetSysColor((item.itemState & ODS_DISABLED) != 0 ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
+  RECT text = face;
+  if (pressed) OffsetRect(&text, 1, 1);
+  DrawTextW(dc, caption, -1, &text, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+  if ((item.itemState & ODS_FOCUS) != 0) {
+    RECT focus = face;
+    InflateRect(&focus, -4, -4);
+    DrawFocusRect(dc, &focus);
+  }
+}
+
+LRESULT CALLBACK Win32CopyWindow::WindowProc(HWND window, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+    auto* creating = static_cast<Win32CopyWindow*>(create->lpCreateParams);
+    creating->window_ = window;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(creating));
+  }
+  auto* self = reinterpret_cast<Win32CopyWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (self == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+  return self->HandleMessage(message, wParam, lParam);
+}
+
+LRESULT Win32CopyWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_COMMAND:
+      if (LOWORD(wParam) == kExecuteButtonId && HIWORD(wParam) == BN_CLICKED && !running_) {
+        controller_.OnExecute();
+      }
+      return 0;
+    case WM_DRAWITEM:
+      if (wParam == kExecuteButtonId) {
+        DrawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+        return TRUE;
+      }
+      break;
+    case WM_CLOSE:
+      // Other programs can still send a disabled window WM_CLOSE: not while a run is under way.
+      if (!running_) DestroyWindow(window_);
+      return 0;
+    case WM_DESTROY:
+      SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+      window_ = nullptr;
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcW(window_, message, wParam, lParam);
+}
+
+}  // namespace velmora

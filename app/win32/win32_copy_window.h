@@ -1,0 +1,55 @@
+#pragma once
+
+#include <windows.h>
+
+#include "app/copy_window_controller.h"
+
+namespace velmora {
+
+// The copy window in plain Win32: a fixed single border with a close box only, an owner-drawn
+// Execute button that paints its background colour, and two static labels, laid out at load.
+class Win32CopyWindow final : public CopyWindowView {
+ public:
+  static constexpr int kExecuteButtonId = 1;
+
+  explicit Win32CopyWindow(CopyRunner& runner);
+  ~Win32CopyWindow() override;
+  Win32CopyWindow(const Win32CopyWindow&) = delete;
+  Win32CopyWindow& operator=(const Win32CopyWindow&) = delete;
+
+  // Creates and lays out the window, shows it and runs its messages until it is closed.
+  void ShowModal();
+  // Creates and lays out the window, hidden; false when it could not be created.
+  bool Create();
+
+  void SetWindowInputEnabled(bool enabled) override;
+  void SetButtonColour(uint32_t colour) override;
+  void SetButtonEnabled(bool enabled) override;
+  void ShowMessageBox(std::string_view text, std::string_view title) override;
+  void SetProgressText(std::string_view text) override;
+  void ProcessPendingMessages() override;
+
+  HWND window() const { return window_; }
+  HWND executeButton() const { return button_; }
+  HWND instructionLabel() const { return instruction_; }
+  HWND progressLabel() const { return progress_; }
+  uint32_t buttonColour() const { return buttonColour_; }
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  void LayOut();
+  void DrawButton(const DRAWITEMSTRUCT& item) const;
+
+  CopyWindowController controller_;
+  HWND window_ = nullptr;
+  HWND button_ = nullptr;
+  HWND instruction_ = nullptr;
+  HWND progress_ = nullptr;
+  HFONT namedFont_ = nullptr;
+  HFONT defaultFont_ = nullptr;
+  uint32_t buttonColour_ = kColourButtonFace;
+  bool running_ = false;
+};
+
+}  // namespace velmora

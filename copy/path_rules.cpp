@@ -1,0 +1,70 @@
+#include "copy/path_rules.h"
+
+#include "platform/unicode_text.h"
+
+namespace velmora::path_rules {
+namespace {
+
+constexpr size_t kKeptCharacters = 100;
+
+std::u16string Lower(std::u16string text) {
+  for (char16_t& c : text) {
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  }
+  return text;
+}
+
+// Characters `start` (1-based) on, at most `count` of them; empty past the end.
+std::u16string Mid(const std::u16string& text, size_t start, size_t count) {
+  if (start - 1 >= text.size()) return {};
+  return text.substr(start - 1, count);
+}
+
+}  // namespace
+
+std::string WithoutTrailingSeparator(std::string_view path, char separator) {
+  if (!path.empty() && path.back() == separator) path.remove_suffix(1);
+  return std::string(path);
+}
+
+std::string CutAfterLastSeparator(std::string_view path, char separator) {
+  const size_t last = path.rfind(separator);
+  return last == std::string_view::npos ? std::string() : std::string(path.substr(0, last + 1));
+}
+
+std::string LeftCharacters(std::string_view text, size_t count) {
+  return Utf16ToUtf8(Utf8ToUtf16(text).substr(0, count));
+}
+
+std::string RelocateOutOfProgramFiles(std::string_view installRoot,
+                                      std::string_view destinationDrive, char separator) {
+  const std::u16string root = Utf8ToUtf16(installRoot);
+  size_t remainderStart = 0;
+  if (Lower(Mid(root, 4, 19)) == u"program files (x86)") {
+    remainderStart = 24;
+  } else if (Lower(Mid(root, 4, 13)) == u"program files") {
+    remainderStart = 18;
+  } else {
+    return std::string(installRoot);
+  }
+  const std::string sep(1, separator);
+  return std::string(destinationDrive) + sep + "Tarnwell" + sep +
+         Utf16ToUtf8(Mid(root, remainderStart, kKeptCharacters));
+}
+
+std::string FullWidthUpperFirstCharacter(std::string_view text) {
+  const std::u16string wide = Utf8ToUtf16(text);
+  if (wide.empty()) return {};
+  char16_t first = wide.front();
+  if (first >= u'a' && first <= u'z') first = static_cast<char16_t>(first - u'a' + u'A');
+  if (first == u' ') {
+    first = u'\u3000';
+  } else if (first >= u'!' && first <= u'~') {
+    first = static_cast<char16_t>(first + 0xFEE0);
+  }
+  // A first character outside the basic plane is kept whole.
+  const bool surrogatePair = first >= 0xD800 && first <= 0xDBFF && wide.size() > 1;
+  return Utf16ToUtf8(surrogatePair ? wide.substr(0, 2) : std::u16string(1, first));
+}
+
+}  // namespace velmora::path_rules

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <dirent.h>
+
+#include <string>
+
+#include "platform/file_system.h"
+
+namespace velmora {
+
+// The file system through POSIX calls. A name that begins with "." is hidden; an entry that is
+// neither a folder nor a regular file (a device, a pipe, a socket) counts as a system entry, so it
+// is never listed nor copied.
+class PosixFileSystem final : public FileSystem {
+ public:
+  ~PosixFileSystem() override;
+
+  FsStatus FindFirst(std::string_view pattern, ListingFilter filter, std::string& name) override;
+  FsStatus FindNext(std::string& name) override;
+  FsStatus GetAttributes(std::string_view path, uint32_t& attributes) override;
+
+ private:
+  void EndListing();
+
+  DIR* listing_ = nullptr;
+  ListingFilter filter_ = ListingFilter::kPlainFiles;
+  std::string listedFolder_;
+  int dotEntriesGiven_ = 0;
+};
+
+}  // namespace velmora

@@ -1,0 +1,86 @@
+#include "platform/win32/win32_file_system.h"
+
+#include "platform/win32/win32_text.h"
+
+namespace velmora {
+namespace {
+
+// Errors that mean "no such entry" rather than "cannot look".
+bool IsNotFound(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+         error == ERROR_NO_MORE_FILES;
+}
+
+FsStatus LastError() { return FsStatus{static_cast<int>(GetLastError())}; }
+
+}  // namespace
+
+Win32FileSystem::~Win32FileSystem() { EndListing(); }
+
+void Win32FileSystem::EndListing() {
+  if (listing_ != INVALID_HANDLE_VALUE) FindClose(listing_);
+  listing_ = INVALID_HANDLE_VALUE;
+}
+
+bool Win32FileSystem::Passes(const WIN32_FIND_DATAW& entry) const {
+  const DWORD attributes = entry.dwFileAttributes;
+  if ((attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0) return false;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+         filter_ == ListingFilter::kFoldersAndPlainFiles;
+}
+
+FsStatus Win32FileSystem::Settle(WIN32_FIND_DATAW& entry, std::string& name) {
+  while (!Passes(entry)) {
+    if (!FindNextFileW(listing_, &entry)) {
+      const DWORD error = GetLastError();
+      EndListing();
+      if (!IsNotFound(error)) return FsStatus{static_cast<int>(error)};
+      name.clear();
+      return {};
+    }
+  }
+  name = WideToUtf8(entry.cFileName);
+  return {};
+}
+
+FsStatus Win32FileSystem::FindFirst(std::string_view pattern, ListingFilter filter,
+                                    std::string& name) {
+  EndListing();
+  std::wstring search = Utf8ToWide(pattern);
+  if (!search.empty() && search.back() == L'\\') search += L'*';
+  WIN32_FIND_DATAW entry{};
+  listing_ = FindFirstFileW(search.c_str(), &entry);
+  if (listing_ == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (!IsNotFound(error)) return FsStatus{static_cast<int>(error)};
+    name.clear();
+    return {};
+  }
+  filter_ = filter;
+  return Settle(entry, name);
+}
+
+FsStatus Win32FileSystem::FindNext(std::string& name) {
+  if (listing_ == INVALID_HANDLE_VALUE) {
+    name.clear();
+    return {};
+  }
+  WIN32_FIND_DATAW entry{};
+  if (!FindNextFileW(listing_, &entry)) {
+    const DWORD error = GetLastError();
+    EndListing();
+    if (!IsNotFound(error)) return FsStatus{static_cast<int>(error)};
+    name.clear();
+    return {};
+  }
+  return Settle(entry, name);
+}
+
+FsStatus Win32FileSystem::GetAttributes(std::string_view path, uint32_t& attributes) {
+  const DWORD found = GetFileAttributesW(Utf8ToWide(path).c_str());
+  if (found == INVALID_FILE_ATTRIBUTES) return LastError();
+  attributes = found;
+  return {};
+}
+
+}  // namespace velmora

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "platform/file_system.h"
+
+namespace velmora {
+
+// The file system through the wide Win32 calls, so names in any script work whatever the ANSI
+// code page. FindFirstFileW matches by name only: hidden and system entries are filtered here.
+class Win32FileSystem final : public FileSystem {
+ public:
+  ~Win32FileSystem() override;
+
+  FsStatus FindFirst(std::string_view pattern, ListingFilter filter, std::string& name) override;
+  FsStatus FindNext(std::string& name) override;
+  FsStatus GetAttributes(std::string_view path, uint32_t& attributes) override;
+
+ private:
+  void EndListing();
+  bool Passes(const WIN32_FIND_DATAW& entry) const;
+  // Moves to the first entry from `entry` on that passes the filter, or ends the listing.
+  FsStatus Settle(WIN32_FIND_DATAW& entry, std::string& name);
+
+  HANDLE listing_ = INVALID_HANDLE_VALUE;
+  ListingFilter filter_ = ListingFilter::kPlainFiles;
+};
+
+}  // namespace velmora
