@@ -11,6 +11,15 @@ bool IsNotFound(DWORD error) {
          error == ERROR_NO_MORE_FILES;
 }
 
+// A file listed as if it were a folder: no entries, like a folder that does not exist. Windows
+// answers ERROR_DIRECTORY, Wine ERROR_INVALID_NAME.
+bool IsFileListedAsFolder(const std::wstring& folderWithSeparator, DWORD error) {
+  if (error != ERROR_DIRECTORY && error != ERROR_INVALID_NAME) return false;
+  const std::wstring folder = folderWithSeparator.substr(0, folderWithSeparator.size() - 1);
+  const DWORD attributes = GetFileAttributesW(folder.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 FsStatus LastError() { return FsStatus{static_cast<int>(GetLastError())}; }
 
 }  // namespace
@@ -46,13 +55,15 @@ FsStatus Win32FileSystem::Settle(WIN32_FIND_DATAW& entry, std::string& name) {
 FsStatus Win32FileSystem::FindFirst(std::string_view pattern, ListingFilter filter,
                                     std::string& name) {
   EndListing();
-  std::wstring search = Utf8ToWide(pattern);
-  if (!search.empty() && search.back() == L'\\') search += L'*';
+  const std::wstring path = Utf8ToWide(pattern);
+  const bool folderListing = !path.empty() && path.back() == L'\\';
   WIN32_FIND_DATAW entry{};
-  listing_ = FindFirstFileW(search.c_str(), &entry);
+  listing_ = FindFirstFileW(folderListing ? (path + L'*').c_str() : path.c_str(), &entry);
   if (listing_ == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    if (!IsNotFound(error)) return FsStatus{static_cast<int>(error)};
+    if (!IsNotFound(error) && !(folderListing && IsFileListedAsFolder(path, error))) {
+      return FsStatus{static_cast<int>(error)};
+    }
     name.clear();
     return {};
   }

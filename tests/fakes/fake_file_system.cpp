@@ -1,0 +1,78 @@
+#include "tests/fakes/fake_file_system.h"
+
+namespace velmora::testing {
+
+std::string FakeFileSystem::Parent(const std::string& path) const {
+  const size_t last = path.rfind(sep_);
+  return last == std::string::npos ? std::string() : path.substr(0, last);
+}
+
+std::string FakeFileSystem::LastComponent(const std::string& path) const {
+  const size_t last = path.rfind(sep_);
+  return last == std::string::npos ? path : path.substr(last + 1);
+}
+
+void FakeFileSystem::Put(const std::string& path, Entry entry) {
+  if (entries_.count(path) == 0) order_.push_back(path);
+  entries_[path] = std::move(entry);
+}
+
+void FakeFileSystem::AddFolder(const std::string& path) {
+  const std::string parent = Parent(path);
+  if (!parent.empty() && !Exists(parent)) AddFolder(parent);
+  if (!Exists(path)) Put(path, Entry{true, false, false, {}});
+}
+
+void FakeFileSystem::AddFile(const std::string& path, const std::string& content, bool hidden,
+                             bool system) {
+  const std::string parent = Parent(path);
+  if (!parent.empty() && !Exists(parent)) AddFolder(parent);
+  Put(path, Entry{false, hidden, system, content});
+}
+
+FsStatus FakeFileSystem::FindFirst(std::string_view pattern, ListingFilter filter,
+                                   std::string& name) {
+  const std::string path(pattern);
+  listedPatterns.push_back(path);
+  if (const auto failure = listingFailures_.find(path); failure != listingFailures_.end()) {
+    return FsStatus{failure->second};
+  }
+  pending_.clear();
+  next_ = 0;
+  const auto passes = [filter](const Entry& e) {
+    return !e.hidden && !e.system && (!e.folder || filter == ListingFilter::kFoldersAndPlainFiles);
+  };
+  if (!path.empty() && path.back() == sep_) {
+    const std::string folder = path.substr(0, path.size() - 1);
+    if (IsFolder(folder)) {
+      if (filter == ListingFilter::kFoldersAndPlainFiles) pending_ = {".", ".."};
+      for (const std::string& entryPath : order_) {
+        if (Parent(entryPath) == folder && passes(entries_.at(entryPath))) {
+          pending_.push_back(LastComponent(entryPath));
+        }
+      }
+    }
+  } else if (const auto it = entries_.find(path); it != entries_.end() && passes(it->second)) {
+    pending_.push_back(LastComponent(path));
+  }
+  return FindNext(name);
+}
+
+FsStatus FakeFileSystem::FindNext(std::string& name) {
+  name = next_ < pending_.size() ? pending_[next_++] : std::string();
+  return {};
+}
+
+FsStatus FakeFileSystem::GetAttributes(std::string_view path, uint32_t& attributes) {
+  const std::string p(path);
+  if (const auto failure = attributeFailures_.find(p); failure != attributeFailures_.end()) {
+    return FsStatus{failure->second};
+  }
+  const auto it = entries_.find(p);
+  if (it == entries_.end()) return FsStatus{2};
+  attributes = (it->second.folder ? kAttributeDirectory : 0u) | (it->second.hidden ? 0x2u : 0u) |
+               (it->second.system ? 0x4u : 0u);
+  return {};
+}
+
+}  // namespace velmora::testing

@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/platform_services.h"
+#include "tests/support/sandbox.h"
+
+// The file-system back-end of the platform under test, on real folders. The same cases run
+// against both back-ends, so they cannot drift apart.
+namespace velmora {
+namespace {
+
+class RealFileSystemTest : public ::testing::Test {
+ protected:
+  std::vector<std::string> ListAll(const std::string& pattern, ListingFilter filter) {
+    std::vector<std::string> names;
+    std::string name;
+    const FsStatus status = fs.FindFirst(pattern, filter, name);
+    EXPECT_TRUE(status.ok()) << pattern << " error " << status.error;
+    while (!name.empty()) {
+      names.push_back(name);
+      EXPECT_TRUE(fs.FindNext(name).ok());
+    }
+    return names;
+  }
+  std::string First(const std::string& pattern, ListingFilter filter) {
+    std::string name = "<untouched>";
+    EXPECT_TRUE(fs.FindFirst(pattern, filter, name).ok()) << pattern;
+    return name;
+  }
+  std::string In(const std::string& relative) { return sandbox.Path(relative); }
+
+  testing::Sandbox sandbox;
+  PlatformServices services = MakePlatformServices();
+  FileSystem& fs = *services.fileSystem;
+  const std::string sep = std::string(1, services.pathSeparator);
+};
+
+TEST_F(RealFileSystemTest, ExactPaths) {
+  sandbox.WriteFile("cd/setup.exe", "x");
+  sandbox.MakeFolder("cd/PCMaster");
+  const std::string hidden = sandbox.MakeHiddenFile("cd", "secret.exe");
+  constexpr auto kPlain = ListingFilter::kPlainFiles;
+  constexpr auto kFolders = ListingFilter::kFoldersAndPlainFiles;
+
+  EXPECT_EQ(First(In("cd/setup.exe"), kPlain), "setup.exe");
+  EXPECT_EQ(First(In("cd/setup.exe"), kFolders), "setup.exe");
+  EXPECT_EQ(First(In("cd/PCMaster"), kFolders), "PCMaster");
+  EXPECT_EQ(First(In("cd/PCMaster"), kPlain), "");
+  EXPECT_EQ(First(In("cd/missing"), kFolders), "");
+  EXPECT_EQ(First(In("missing/deeper/x"), kFolders), "");
+  EXPECT_EQ(First(In("cd") + sep + hidden, kFolders), "");
+}
+
+TEST_F(RealFileSystemTest, FolderListings) {
+  sandbox.WriteFile("cd/System/a.dat", "a");
+  sandbox.WriteFile("cd/System/noext", "b");
+  sandbox.WriteFile("cd/System/解説.lad", "c");
+  sandbox.MakeFolder("cd/System/trw");
+  sandbox.MakeHiddenFile("cd/System", "hidden.dat");
+
+  const std::string folder = In("cd/System") + sep;
+  std::vector<std::string> all = ListAll(folder, ListingFilter::kFoldersAndPlainFiles);
+  ASSERT_GE(all.size(), 2u);
+  EXPECT_EQ(all[0], ".");
+  EXPECT_EQ(all[1], "..");
+  std::sort(all.begin(), all.end());
+  EXPECT_EQ(all, (std::vector<std::string>{".", "..", "a.dat", "noext", "trw", "解説.lad"}));
+
+  std::vector<std::string> files = ListAll(folder, ListingFilter::kPlainFiles);
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{"a.dat", "noext", "解説.lad"}));
+
+  EXPECT_TRUE(ListAll(In("cd/Missing") + sep, ListingFilter::kFoldersAndPlainFiles).empty());
+  // A file is no folder to list.
+  EXPECT_TRUE(ListAll(In("cd/System/a.dat") + sep, ListingFilter::kFoldersAndPlainFiles).empty());
+}
+
+TEST_F(RealFileSystemTest, NextAfterTheEndStaysEmpty) {
+  sandbox.WriteFile("one/only.txt", "x");
+  std::string name;
+  ASSERT_TRUE(fs.FindFirst(In("one") + sep, ListingFilter::kPlainFiles, name).ok());
+  EXPECT_EQ(name, "only.txt");
+  EXPECT_TRUE(fs.FindNext(name).ok());
+  EXPECT_EQ(name, "");
+  EXPECT_TRUE(fs.FindNext(name).ok());
+  EXPECT_EQ(name, "");
+}
+
+TEST_F(RealFileSystemTest, Attributes) {
+  sandbox.WriteFile("f.txt", "x");
+  sandbox.MakeFolder("d");
+  uint32_t attributes = 0xFFFF;
+  ASSERT_TRUE(fs.GetAttributes(In("d"), attributes).ok());
+  EXPECT_NE(attributes & kAttributeDirectory, 0u);
+  ASSERT_TRUE(fs.GetAttributes(In("f.txt"), attributes).ok());
+  EXPECT_EQ(attributes & kAttributeDirectory, 0u);
+  attributes = 7;
+  EXPECT_FALSE(fs.GetAttributes(In("missing"), attributes).ok());
+  EXPECT_EQ(attributes, 7u);
+}
+
+}  // namespace
+}  // namespace velmora

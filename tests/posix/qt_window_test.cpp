@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFontInfo>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTimer>
+#include <functional>
+
+#include "app/qt/qt_copy_window.h"
+#include "copy/copy_procedure.h"
+#include "platform/posix/file_registry.h"
+#include "platform/posix/ini_settings_store.h"
+#include "platform/posix/posix_file_system.h"
+#include "tests/fakes/fake_version_source.h"
+#include "tests/support/sandbox.h"
+
+namespace velmora {
+namespace {
+
+struct SeenBox {
+  QString title;
+  QString text;
+  uint32_t buttonColour = 0;
+  bool seen = false;
+};
+
+// Waits for the message box the window opens, notes what it shows, and presses its OK.
+void AnswerNextBox(QtCopyWindow& window, SeenBox& seen) {
+  auto* timer = new QTimer(&window);
+  QObject::connect(timer, &QTimer::timeout, [&window, &seen, timer] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    seen = {box->windowTitle(), box->text(), window.buttonColour(), true};
+    EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
+    EXPECT_EQ(box->buttons().size(), 1);
+    timer->stop();
+    box->button(QMessageBox::Ok)->click();
+  });
+  timer->start(10);
+}
+
+// A copy run through the real Linux back-ends against stand-in installer records.
+class QtWindowTest : public ::testing::Test {
+ protected:
+  void WriteRecords(const std::string& values) {
+    sandbox.WriteFile("machine.reg",
+                      "Windows Registry Editor Version 5.00\n"
+                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Info]\n" +
+                          values);
+  }
+
+  testing::Sandbox sandbox;
+  FileRegistry registry{sandbox.Path("machine.reg")};
+  IniSettingsStore store{sandbox.Path("config")};
+  testing::FakeVersionSource versionSource;
+  PosixFileSystem fs;
+  InstallerSettings settings{registry, store};
+  WindowsVersion version{versionSource};
+  CopyProcedure procedure{fs, settings, version, '/'};
+};
+
+TEST_F(QtWindowTest, OpensWithItsTextsLayoutAndFonts) {
+  QtCopyWindow window(procedure);
+  EXPECT_EQ(window.windowTitle(), QString::fromUtf8(" Velmora"));
+  EXPECT_EQ(window.instructionLabel()->text(),
+            QString::fromUtf8("\u3000インストールＣＤより必要ファイルをコピーします。 "));
+  EXPECT_EQ(window.executeButton()->text(), QString::fromUtf8("実 行"));
+  EXPECT_TRUE(window.progressLabel()->text().isEmpty());
+  EXPECT_EQ(window.buttonColour(), kColourButtonFace);
+  EXPECT_FALSE(window.windowFlags() & Qt::WindowMinimizeButtonHint);
+  EXPECT_FALSE(window.windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_EQ(window.minimumSize(), window.maximumSize());
+
+  // 96 dots per inch offscreen: 15 twips a pixel.
+  EXPECT_EQ(window.size(), QSize(428, 101));
+  EXPECT_EQ(window.executeButton()->geometry().top(), 63);  // 942.5 twips
+  EXPECT_EQ(window.executeButton()->size(), QSize(85, 22));
+  EXPECT_EQ(window.instructionLabel()->geometry().left(), 26);  // 390 twips
+  EXPECT_EQ(window.progressLabel()->geometry().left(), window.executeButton()->geometry().left());
+  EXPECT_EQ(window.progressLabel()->width(), window.executeButton()->width());
+
+  // The face the window names resolves to a Japanese gothic face, not a Latin fallback.
+  const QString family = QFontInfo(window.executeButton()->font()).family();
+  EXPECT_TRUE(family.contains("IPA") || family.contains("Gothic") || family.contains("CJK"))
+      << family.toStdString();
+}
+
+TEST_F(QtWindowTest, ExecuteReportsAMissingCdLocation) {
+  WriteRecords("\"SystemDir\"=\"/opt/Velmora/System\"\n");
+  QtCopyWindow window(procedure);
+  window.show();
+  SeenBox seen;
+  AnswerNextBox(window, seen);
+  window.executeButton()->click();
+
+  ASSERT_TRUE(seen.seen);
+  EXPECT_EQ(seen.title, QString::fromUtf8(" 【 Err 】"));
+  EXPECT_EQ(seen.text, QString::fromUtf8(" \u3000インストールＣＤの挿入ドライブ名が不明です。\u3000"));
+  EXPECT_EQ(seen.buttonColour, kColourYellow);
+  EXPECT_EQ(window.buttonColour(), kColourButtonFace);
+  EXPECT_TRUE(window.executeButton()->isEnabled());
+}
+
+TEST_F(QtWindowTest, ExecuteReportsCompletionAndEndsGreenAndDisabled) {
+  sandbox.WriteFile("cd/setup.exe", "x");
+  sandbox.MakeFolder("cd/PCMaster");
+  sandbox.MakeFolder("install");
+  WriteRecords("\"SetupDir\"=\"" + sandbox.Path("cd") + "/\"\n\"SystemDir\"=\"" +
+               sandbox.Path("install/Velmora/System") + "\"\n");
+  QtCopyWindow window(procedure);
+  window.show();
+  SeenBox seen;
+  AnswerNextBox(window, seen);
+  window.executeButton()->click();
+
+  ASSERT_TRUE(seen.seen);
+  EXPECT_EQ(seen.title, QString::fromUtf8(" Velmora"));
+  EXPECT_EQ(seen.text, QString::fromUtf8("\u3000インストールＣＤからファイルのコピーが終了しました。"));
+  EXPECT_EQ(window.buttonColour(), kColourGreen);
+  EXPECT_FALSE(window.executeButton()->isEnabled());
+  EXPECT_EQ(window.progressLabel()->text(), QString());
+}
+
+class ScriptedRunner final : public CopyRunner {
+ public:
+  void RunCopy() override {
+    ++runs;
+    if (during) during();
+  }
+  std::function<void()> during;
+  int runs = 0;
+};
+
+TEST(QtWindowInputTest, ClicksAndCloseDuringARunHaveNoEffectWhileTheLabelRepaints) {
+  ScriptedRunner runner;
+  QtCopyWindow window(runner);
+  window.show();
+  bool stillVisible = false;
+  runner.during = [&] {
+    QPushButton* button = window.executeButton();
+    const QPoint centre = button->rect().center();
+    QMouseEvent press(QEvent::MouseButtonPress, centre, button->mapToGlobal(centre),
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, centre, button->mapToGlobal(centre),
+                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(button, &press);
+    QApplication::sendEvent(button, &release);
+    window.close();
+    window.SetProgressText("7");
+    window.ProcessPendingMessages();
+    stillVisible = window.isVisible();
+  };
+  SeenBox seen;
+  AnswerNextBox(window, seen);
+  window.executeButton()->click();
+
+  EXPECT_EQ(runner.runs, 1);  // the click during the run started no second run
+  EXPECT_TRUE(stillVisible);
+  EXPECT_EQ(window.progressLabel()->text(), QString("7"));
+  ASSERT_TRUE(seen.seen);
+  // After the run the window takes input again and can be closed.
+  window.close();
+  EXPECT_FALSE(window.isVisible());
+}
+
+}  // namespace
+}  // namespace velmora
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  velmora::RegisterWindowFontSubstitutes();
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
