@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 // What a run reports, word for word as the window shows it.
 namespace velmora::messages {
 
@@ -8,5 +11,21 @@ inline constexpr const char* kInstallCdDriveUnknown =
 // Follows the CD's drive letter, in full width.
 inline constexpr const char* kInsertInstallCd = " ドライブにインストールＣＤをセットして下さい。";
 inline constexpr const char* kDestinationUnknown = "\u3000コピー先のパスが不明です。";
+inline constexpr const char* kAlreadyCopied = "\u3000既にインストールＣＤからコピー済みです。";
+inline constexpr const char* kDestinationUnreachable = "\u3000コピー先のフォルダにアクセスできません。";
+
+// What went wrong in a run that copied, counted.
+struct CopyFailures {
+  uint64_t filesNotCopied = 0;
+  uint64_t foldersNotMade = 0;
+  uint64_t foldersNotRead = 0;  // CD folders whose listing failed
+  bool any() const { return filesNotCopied + foldersNotMade + foldersNotRead != 0; }
+};
+
+// For example "　ファイル３個をコピーできませんでした。もう一度「実 行」を押して下さい。"
+std::string CopyFailureText(const CopyFailures& failures);
+
+// A number in full-width digits: 12 -> "１２".
+std::string FullWidthNumber(uint64_t number);
 
 }  // namespace velmora::messages

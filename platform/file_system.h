@@ -19,6 +19,13 @@ enum class ListingFilter {
 
 inline constexpr uint32_t kAttributeDirectory = 0x10;
 
+// What tells a copied file from one that still has to be copied.
+struct FileStamp {
+  uint64_t size = 0;
+  int64_t modified = 0;  // the platform's own ticks; compared only with each other
+  bool operator==(const FileStamp&) const = default;
+};
+
 // The file system as the copy run sees it. Paths are UTF-8 with the platform's separator.
 class FileSystem {
  public:
@@ -37,6 +44,17 @@ class FileSystem {
 
   // On failure `attributes` is untouched.
   virtual FsStatus GetAttributes(std::string_view path, uint32_t& attributes) = 0;
+
+  // Creates one folder; its parent must exist.
+  virtual FsStatus CreateFolder(std::string_view path) = 0;
+
+  // Copies a file over `destination`, replacing a file of that name, with the source's
+  // modification time and its read-only attribute. The copy is written under a temporary name
+  // first, so a copy that fails or is cut off never leaves a partial file under the final name.
+  virtual FsStatus CopyFileOver(std::string_view source, std::string_view destination) = 0;
+
+  // On failure `stamp` is untouched.
+  virtual FsStatus GetFileStamp(std::string_view path, FileStamp& stamp) = 0;
 };
 
 }  // namespace velmora

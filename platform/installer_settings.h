@@ -27,6 +27,7 @@ class InstallerSettings {
   bool WriteUserSetting(std::string_view name, std::string_view text);
 
   const RegistryReader& reader() const { return reader_; }
+  SettingsStore& userSettings() { return userSettings_; }
 
  private:
   RegistryReader reader_;

@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
                                    services.pathSeparator);
 
   velmora::QtCopyWindow window(procedure);
+  procedure.SetProgressDisplay(window);
   window.exec();  // the program ends as soon as the window is closed
   return 0;
 }

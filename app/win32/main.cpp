@@ -14,6 +14,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
                                    services.pathSeparator);
 
   velmora::Win32CopyWindow window(procedure);
+  procedure.SetProgressDisplay(window);
   window.ShowModal();  // the program ends as soon as the window is closed
   return 0;
 }

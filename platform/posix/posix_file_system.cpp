@@ -2,7 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <vector>
 
 namespace velmora {
 namespace {
@@ -106,6 +110,124 @@ FsStatus PosixFileSystem::GetAttributes(std::string_view path, uint32_t& attribu
   const EntryKind kind = KindOf(std::string(path), error);
   if (error != 0) return FsStatus{error};
   attributes = kind == EntryKind::kFolder ? kAttributeDirectory : 0;
+  return {};
+}
+
+}  // namespace velmora
+
+namespace velmora {
+namespace {
+
+// The temporary name a copy is written under: hidden, so no listing ever shows it.
+std::string PartialCopyName(const std::string& destination) {
+  const size_t slash = destination.rfind('/');
+  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  return destination.substr(0, nameStart) + "." + destination.substr(nameStart) + ".velmora-partial";
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+  // Closes now, reporting a failed close (a late write error) as errno.
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+// Copies every byte, in the kernel where it can.
+bool CopyContent(int in, int out, off_t size) {
+  off_t done = 0;
+  bool kernelCopy = true;
+  while (kernelCopy && done < size) {
+    const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, static_cast<size_t>(size - done), 0);
+    if (n > 0) {
+      done += n;
+    } else if (n == 0) {
+      break;  // the source ended early; the loop below finds out
+    } else if (errno == EINTR) {
+      continue;
+    } else if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) {
+      kernelCopy = false;
+    } else {
+      return false;
+    }
+  }
+  static thread_local std::vector<char> buffer(1 << 20);
+  while (true) {
+    const ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n == 0) return true;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    for (ssize_t written = 0; written < n;) {
+      const ssize_t w = ::write(out, buffer.data() + written, static_cast<size_t>(n - written));
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      written += w;
+    }
+  }
+}
+
+}  // namespace
+
+FsStatus PosixFileSystem::CreateFolder(std::string_view path) {
+  if (::mkdir(std::string(path).c_str(), 0777) != 0) return FsStatus{errno};
+  return {};
+}
+
+FsStatus PosixFileSystem::CopyFileOver(std::string_view source, std::string_view destination) {
+  const std::string target(destination);
+  FileDescriptor in(::open(std::string(source).c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.get() < 0) return FsStatus{errno};
+  struct stat info {};
+  if (::fstat(in.get(), &info) != 0) return FsStatus{errno};
+  if (!S_ISREG(info.st_mode)) return FsStatus{EINVAL};
+
+  const std::string partial = PartialCopyName(target);
+  ::unlink(partial.c_str());  // left by a copy that was cut off
+  FileDescriptor out(::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (out.get() < 0) return FsStatus{errno};
+
+  const timespec times[2] = {info.st_atim, info.st_mtim};
+  int error = 0;
+  // The source's permission bits travel with the copy, as they do on the platform's copy.
+  if (!CopyContent(in.get(), out.get(), info.st_size)) {
+    error = errno;
+  } else if (::fchmod(out.get(), info.st_mode & 07777) != 0 || ::futimens(out.get(), times) != 0) {
+    error = errno;
+  }
+  if (!out.Close() && error == 0) error = errno;  // a late write error
+  if (error != 0) {
+    ::unlink(partial.c_str());
+    return FsStatus{error};
+  }
+  if (::rename(partial.c_str(), target.c_str()) != 0) {
+    error = errno;
+    ::unlink(partial.c_str());
+    return FsStatus{error};
+  }
+  return {};
+}
+
+FsStatus PosixFileSystem::GetFileStamp(std::string_view path, FileStamp& stamp) {
+  struct stat info {};
+  if (::stat(std::string(path).c_str(), &info) != 0) return FsStatus{errno};
+  stamp.size = static_cast<uint64_t>(info.st_size);
+  stamp.modified = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
   return {};
 }
 

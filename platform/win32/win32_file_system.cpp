@@ -95,3 +95,44 @@ FsStatus Win32FileSystem::GetAttributes(std::string_view path, uint32_t& attribu
 }
 
 }  // namespace velmora
+
+namespace velmora {
+
+FsStatus Win32FileSystem::CreateFolder(std::string_view path) {
+  if (!CreateDirectoryW(Utf8ToWide(path).c_str(), nullptr)) return LastError();
+  return {};
+}
+
+FsStatus Win32FileSystem::CopyFileOver(std::string_view source, std::string_view destination) {
+  const std::wstring target = Utf8ToWide(destination);
+  const std::wstring partial = target + L".velmora-partial";
+  const auto removePartial = [&partial] {
+    SetFileAttributesW(partial.c_str(), FILE_ATTRIBUTE_NORMAL);  // it may carry read-only
+    DeleteFileW(partial.c_str());
+  };
+  removePartial();  // left by a copy that was cut off
+  if (!CopyFileW(Utf8ToWide(source).c_str(), partial.c_str(), FALSE)) {
+    const FsStatus status = LastError();
+    removePartial();
+    return status;
+  }
+  if (!MoveFileExW(partial.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    const FsStatus status = LastError();
+    removePartial();
+    return status;
+  }
+  return {};
+}
+
+FsStatus Win32FileSystem::GetFileStamp(std::string_view path, FileStamp& stamp) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(Utf8ToWide(path).c_str(), GetFileExInfoStandard, &data)) {
+    return LastError();
+  }
+  stamp.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  stamp.modified = static_cast<int64_t>((static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                        data.ftLastWriteTime.dwLowDateTime);
+  return {};
+}
+
+}  // namespace velmora

@@ -17,6 +17,9 @@ class Win32FileSystem final : public FileSystem {
   FsStatus FindFirst(std::string_view pattern, ListingFilter filter, std::string& name) override;
   FsStatus FindNext(std::string& name) override;
   FsStatus GetAttributes(std::string_view path, uint32_t& attributes) override;
+  FsStatus CreateFolder(std::string_view path) override;
+  FsStatus CopyFileOver(std::string_view source, std::string_view destination) override;
+  FsStatus GetFileStamp(std::string_view path, FileStamp& stamp) override;
 
  private:
   void EndListing();

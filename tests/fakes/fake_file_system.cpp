@@ -27,13 +27,14 @@ void FakeFileSystem::AddFile(const std::string& path, const std::string& content
                              bool system) {
   const std::string parent = Parent(path);
   if (!parent.empty() && !Exists(parent)) AddFolder(parent);
-  Put(path, Entry{false, hidden, system, content});
+  Put(path, Entry{false, hidden, system, content, false, ++clock_});
 }
 
 FsStatus FakeFileSystem::FindFirst(std::string_view pattern, ListingFilter filter,
                                    std::string& name) {
   const std::string path(pattern);
   listedPatterns.push_back(path);
+  currentPattern_ = path;
   if (const auto failure = listingFailures_.find(path); failure != listingFailures_.end()) {
     return FsStatus{failure->second};
   }
@@ -59,8 +60,73 @@ FsStatus FakeFileSystem::FindFirst(std::string_view pattern, ListingFilter filte
 }
 
 FsStatus FakeFileSystem::FindNext(std::string& name) {
+  if (next_ > 0 && currentPattern_ == nextFailure_.first && next_ - 1 < pending_.size() &&
+      pending_[next_ - 1] == nextFailure_.second) {
+    return FsStatus{kErrorNotReady};
+  }
   name = next_ < pending_.size() ? pending_[next_++] : std::string();
   return {};
+}
+
+FsStatus FakeFileSystem::CreateFolder(std::string_view path) {
+  const std::string p(path);
+  if (const auto failure = createFailures_.find(p); failure != createFailures_.end()) {
+    return FsStatus{failure->second};
+  }
+  if (Exists(p)) return FsStatus{kErrorAlreadyExists};
+  const std::string parent = Parent(p);
+  if (!parent.empty() && !IsFolder(parent)) return FsStatus{kErrorPathNotFound};
+  Put(p, Entry{true, false, false, {}, false, ++clock_});
+  createdFolders.push_back(p);
+  return {};
+}
+
+FsStatus FakeFileSystem::CopyFileOver(std::string_view source, std::string_view destination) {
+  const std::string from(source);
+  const std::string to(destination);
+  ++copyCount;
+  if (beforeCopy) beforeCopy(copyCount);
+  for (const std::string* p : {&from, &to}) {
+    if (const auto failure = copyFailures_.find(*p); failure != copyFailures_.end()) {
+      return FsStatus{failure->second};
+    }
+  }
+  const auto it = entries_.find(from);
+  if (it == entries_.end() || it->second.folder) return FsStatus{2};
+  if (!IsFolder(Parent(to))) return FsStatus{kErrorPathNotFound};
+  if (const auto existing = entries_.find(to); existing != entries_.end()) {
+    // As the platform copy: a read-only or hidden file in the way is not replaced.
+    if (existing->second.folder || existing->second.readOnly || existing->second.hidden) {
+      return FsStatus{kErrorAccessDenied};
+    }
+  }
+  if (it->second.content.size() > freeSpace_) {
+    freeSpace_ = 0;
+    return FsStatus{kErrorDiskFull};
+  }
+  if (freeSpace_ != UINT64_MAX) freeSpace_ -= it->second.content.size();
+  Entry copy = it->second;
+  copy.hidden = copy.system = false;
+  Put(to, copy);
+  return {};
+}
+
+FsStatus FakeFileSystem::GetFileStamp(std::string_view path, FileStamp& stamp) {
+  const auto it = entries_.find(std::string(path));
+  if (it == entries_.end() || it->second.folder) return FsStatus{2};
+  stamp = FileStamp{it->second.content.size(), it->second.modified};
+  return {};
+}
+
+std::map<std::string, std::string> FakeFileSystem::FilesBelow(const std::string& folder) const {
+  std::map<std::string, std::string> files;
+  const std::string prefix = folder + sep_;
+  for (const auto& [path, entry] : entries_) {
+    if (!entry.folder && path.compare(0, prefix.size(), prefix) == 0) {
+      files[path.substr(prefix.size())] = entry.content;
+    }
+  }
+  return files;
 }
 
 FsStatus FakeFileSystem::GetAttributes(std::string_view path, uint32_t& attributes) {

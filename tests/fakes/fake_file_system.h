@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -14,6 +16,9 @@ class FakeFileSystem : public FileSystem {
  public:
   static constexpr int kErrorNotReady = 21;
   static constexpr int kErrorAccessDenied = 5;
+  static constexpr int kErrorPathNotFound = 3;
+  static constexpr int kErrorDiskFull = 112;
+  static constexpr int kErrorAlreadyExists = 183;
 
   explicit FakeFileSystem(char separator = '\\') : sep_(separator) {}
 
@@ -21,6 +26,8 @@ class FakeFileSystem : public FileSystem {
   // Adds the file and any folder above it that is missing.
   void AddFile(const std::string& path, const std::string& content = "data", bool hidden = false,
                bool system = false);
+  void SetReadOnly(const std::string& path) { entries_.at(path).readOnly = true; }
+  void SetModified(const std::string& path, int64_t modified) { entries_.at(path).modified = modified; }
 
   // Listings of `pattern` (exactly as passed) fail with `error`.
   void FailListing(const std::string& pattern, int error = kErrorNotReady) {
@@ -29,6 +36,36 @@ class FakeFileSystem : public FileSystem {
   void FailAttributes(const std::string& path, int error = kErrorAccessDenied) {
     attributeFailures_[path] = error;
   }
+  // Copies from or to `path` fail.
+  void FailCopy(const std::string& path, int error = kErrorAccessDenied) {
+    copyFailures_[path] = error;
+  }
+  void FailCreate(const std::string& path, int error = kErrorAccessDenied) {
+    createFailures_[path] = error;
+  }
+  // FindNext fails once `name` has been given out by a listing of `pattern`.
+  void FailNextAfter(const std::string& pattern, const std::string& name) {
+    nextFailure_ = {pattern, name};
+  }
+  void ClearFailures() {
+    listingFailures_.clear();
+    attributeFailures_.clear();
+    copyFailures_.clear();
+    createFailures_.clear();
+    nextFailure_ = {};
+  }
+  // Copies fail with "disk full" once this many more content bytes have been written.
+  void SetFreeSpace(uint64_t bytes) { freeSpace_ = bytes; }
+  // Called before each copy with the copy's number, counted from 1.
+  std::function<void(int)> beforeCopy;
+
+  bool IsReadOnly(const std::string& path) const {
+    const auto it = entries_.find(path);
+    return it != entries_.end() && it->second.readOnly;
+  }
+  int64_t Modified(const std::string& path) const { return entries_.at(path).modified; }
+  // The files below `folder`, with their content, by path relative to it.
+  std::map<std::string, std::string> FilesBelow(const std::string& folder) const;
 
   bool Exists(const std::string& path) const { return entries_.count(path) != 0; }
   bool IsFolder(const std::string& path) const {
@@ -43,8 +80,13 @@ class FakeFileSystem : public FileSystem {
   FsStatus FindFirst(std::string_view pattern, ListingFilter filter, std::string& name) override;
   FsStatus FindNext(std::string& name) override;
   FsStatus GetAttributes(std::string_view path, uint32_t& attributes) override;
+  FsStatus CreateFolder(std::string_view path) override;
+  FsStatus CopyFileOver(std::string_view source, std::string_view destination) override;
+  FsStatus GetFileStamp(std::string_view path, FileStamp& stamp) override;
 
   std::vector<std::string> listedPatterns;
+  std::vector<std::string> createdFolders;
+  int copyCount = 0;
 
  protected:
   struct Entry {
@@ -52,6 +94,8 @@ class FakeFileSystem : public FileSystem {
     bool hidden = false;
     bool system = false;
     std::string content;
+    bool readOnly = false;
+    int64_t modified = 0;
   };
   std::string Parent(const std::string& path) const;
   std::string LastComponent(const std::string& path) const;
@@ -64,6 +108,12 @@ class FakeFileSystem : public FileSystem {
  private:
   std::map<std::string, int> listingFailures_;
   std::map<std::string, int> attributeFailures_;
+  std::map<std::string, int> copyFailures_;
+  std::map<std::string, int> createFailures_;
+  std::pair<std::string, std::string> nextFailure_;
+  std::string currentPattern_;
+  uint64_t freeSpace_ = UINT64_MAX;
+  int64_t clock_ = 1000;
   std::vector<std::string> pending_;
   size_t next_ = 0;
 };

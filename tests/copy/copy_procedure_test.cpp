@@ -1,0 +1,320 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "copy/copy_procedure.h"
+#include "tests/fakes/fake_file_system.h"
+#include "tests/fakes/fake_registry.h"
+#include "tests/fakes/fake_settings_store.h"
+#include "tests/fakes/fake_version_source.h"
+#include "tests/fakes/recording_view.h"
+
+namespace velmora {
+namespace {
+
+constexpr const char* kKey = "Software\\Velmora\\Info";
+constexpr const char* kRoot = "C:\\Apps\\Velmora";
+constexpr const char* kAlreadyCopied = "\u3000既にインストールＣＤからコピー済みです。";
+
+// Thrown by the file system to end a run where the process would have been killed.
+struct ProcessKilled : std::runtime_error {
+  ProcessKilled() : std::runtime_error("killed") {}
+};
+
+class CopyRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    registry.SetString(kKey, "SetupDir", "E:\\");
+    registry.SetString(kKey, "SystemDir", std::string(kRoot) + "\\System");
+    fs.AddFolder("C:\\Apps");
+    AddCd();
+    procedure.SetProgressDisplay(view);
+  }
+
+  void AddCdFile(const std::string& path, bool hidden = false, bool system = false) {
+    fs.AddFile("E:\\" + path, "content of " + path, hidden, system);
+    fs.SetReadOnly("E:\\" + path);  // CD media
+  }
+  void AddCd() {
+    AddCdFile("setup.exe");
+    for (int i = 1; i <= 12; ++i) AddCdFile("System\\sys" + std::to_string(i) + ".dat");
+    for (int i = 1; i <= 3; ++i) AddCdFile("System\\trw\\trw" + std::to_string(i));
+    AddCdFile("PCMaster\\master.pcm");
+    AddCdFile("PCMaster\\hidden.pcm", /*hidden=*/true);
+    AddCdFile("PCMaster\\system.pcm", false, /*system=*/true);
+    fs.AddFolder("E:\\PCMaster\\Sub");
+    AddCdFile("PCMaster\\Sub\\nested.pcm");
+    for (const char* maker : {"M", "O", "Null"}) {
+      const std::string m = maker;
+      AddCdFile(m + "\\解説回路\\" + m + "-explain.lad");
+      AddCdFile(m + "\\基本回路\\" + m + "-basic.lad");
+      AddCdFile(m + "\\組込回路\\" + m + "-builtin.lad");
+      AddCdFile(m + "\\基本回路\\deeper\\" + m + "-deeper.lad");
+    }
+    AddCdFile("Help\\index.htm");
+    AddCdFile("Help\\image\\fig1.png");
+    AddCdFile("Help\\video\\clip1.avi");
+    AddCdFile("Help\\video\\clip2.avi");
+    AddCdFile("Help\\other\\extra.txt");
+    AddCdFile("Help\\video\\clips\\inner.avi");
+  }
+
+  std::string Run() { return RunWith(procedure); }
+  std::string RunWith(CopyProcedure& run) {
+    run.ResultMessage.clear();
+    run.RunCopy();
+    return run.ResultMessage;
+  }
+  std::string Record() const { return store.Get("Velmora", "CdCopy", "UnderWay"); }
+  std::string Dest(const std::string& relative) const { return std::string(kRoot) + "\\" + relative; }
+
+  testing::FakeRegistry registry;
+  testing::FakeSettingsStore store;
+  testing::FakeVersionSource versionSource{testing::kWindowsXp};
+  testing::FakeFileSystem fs{'\\'};
+  testing::RecordingView view;
+  InstallerSettings settings{registry, store};
+  WindowsVersion version{versionSource};
+  CopyProcedure procedure{fs, settings, version, '\\'};
+};
+
+TEST_F(CopyRunTest, ACompleteRunBuildsTheTreeAndCopiesEveryGroup) {
+  ASSERT_EQ(Run(), "");
+
+  const std::vector<std::string> created = {
+      kRoot,          Dest("System"),        Dest("System\\trw"), Dest("Help"),
+      Dest("Help\\image"), Dest("Help\\video"), Dest("Folder_1"),    Dest("Folder_2"),
+      Dest("BackUp")};
+  EXPECT_EQ(fs.createdFolders, created);
+
+  std::map<std::string, std::string> expected;
+  for (int i = 1; i <= 12; ++i) {
+    const std::string name = "sys" + std::to_string(i) + ".dat";
+    expected["System\\" + name] = "content of System\\" + name;
+  }
+  for (int i = 1; i <= 3; ++i) {
+    const std::string name = "trw" + std::to_string(i);
+    expected["System\\trw\\" + name] = "content of System\\trw\\" + name;
+  }
+  expected["Folder_1\\master.pcm"] = "content of PCMaster\\master.pcm";
+  expected["Folder_2\\M-explain.lad"] = "content of M\\解説回路\\M-explain.lad";
+  expected["Folder_1\\M-basic.lad"] = "content of M\\基本回路\\M-basic.lad";
+  expected["Folder_1\\M-builtin.lad"] = "content of M\\組込回路\\M-builtin.lad";
+  expected["Help\\index.htm"] = "content of Help\\index.htm";
+  expected["Help\\image\\fig1.png"] = "content of Help\\image\\fig1.png";
+  expected["Help\\video\\clip1.avi"] = "content of Help\\video\\clip1.avi";
+  expected["Help\\video\\clip2.avi"] = "content of Help\\video\\clip2.avi";
+  EXPECT_EQ(fs.FilesBelow(kRoot), expected);
+  EXPECT_TRUE(fs.IsReadOnly(Dest("System\\sys1.dat")));  // carried, as the platform copy does
+
+  // The label counted every file before it was copied, then was cleared.
+  std::vector<std::string> labels;
+  for (int i = 1; i <= 23; ++i) labels.push_back(std::to_string(i));
+  labels.push_back("");
+  EXPECT_EQ(view.progressHistory, labels);
+  EXPECT_EQ(view.pumpCount, 24);
+
+  EXPECT_EQ(store.Get("Velmora", "Info", "SetupMk"), "Null");
+  EXPECT_EQ(Record(), "");
+  EXPECT_EQ(procedure.MakerMark, "M");
+}
+
+TEST_F(CopyRunTest, ASecondRunIsRefusedAndChangesNothing) {
+  ASSERT_EQ(Run(), "");
+  const int copies = fs.copyCount;
+  view.progressHistory.clear();
+  EXPECT_EQ(Run(), kAlreadyCopied);
+  EXPECT_EQ(fs.copyCount, copies);
+  EXPECT_TRUE(view.progressHistory.empty());
+}
+
+TEST_F(CopyRunTest, EarlierPopulation) {
+  struct Row {
+    const char* name;
+    std::function<void(testing::FakeFileSystem&)> arrange;
+    const char* message;
+  };
+  const Row rows[] = {
+      {"System folder alone", [](auto& f) { f.AddFolder(std::string(kRoot) + "\\System"); },
+       kAlreadyCopied},
+      {"a plain file named System", [](auto& f) { f.AddFile(std::string(kRoot) + "\\System"); },
+       kAlreadyCopied},
+      {"a destination that cannot be listed",
+       [](auto& f) { f.FailListing(std::string(kRoot) + "\\System", 5); },
+       "\u3000コピー先のフォルダにアクセスできません。"},
+  };
+  for (const Row& row : rows) {
+    testing::FakeFileSystem dest('\\');
+    dest.AddFile("E:\\setup.exe");
+    dest.AddFolder("E:\\PCMaster");
+    row.arrange(dest);
+    CopyProcedure run(dest, settings, version, '\\');
+    EXPECT_EQ(RunWith(run), row.message) << row.name;
+    EXPECT_TRUE(dest.createdFolders.empty()) << row.name;
+    EXPECT_EQ(dest.copyCount, 0) << row.name;
+    EXPECT_EQ(store.writeCount, 0) << row.name;
+  }
+}
+
+TEST_F(CopyRunTest, MakerFolderAtTheDriveRootOnVistaAndLater) {
+  registry.SetString(kKey, "SystemDir", "D:\\Apps\\Velmora\\System");
+  fs.AddFolder("D:\\Apps");
+  versionSource.reported = testing::kWindowsVista;
+  ASSERT_EQ(Run(), "");
+  EXPECT_EQ(fs.createdFolders.front(), "D:\\Tarnwell");
+  EXPECT_EQ(procedure.InstallRoot, "D:\\Apps\\Velmora");
+}
+
+TEST_F(CopyRunTest, NoMakerFolderBeforeVista) {
+  ASSERT_EQ(Run(), "");
+  EXPECT_FALSE(fs.Exists("C:\\Tarnwell"));
+}
+
+TEST_F(CopyRunTest, RelocatedDestinationWhoseMakerFolderCannotBeMadeFails) {
+  registry.SetString(kKey, "SystemDir", "C:\\Program Files\\Velmora\\System");
+  versionSource.reported = testing::kWindows7;
+  fs.FailCreate("C:\\Tarnwell");
+  const std::string message = Run();
+  EXPECT_EQ(message, "\u3000ファイル２３個をコピーできませんでした。フォルダ９個を作成できませんでした。"
+                     "もう一度「実 行」を押して下さい。");
+  EXPECT_EQ(procedure.InstallRoot, "C:\\Tarnwell\\Velmora");
+}
+
+TEST_F(CopyRunTest, MakerMarkChoosesTheSampleFolders) {
+  struct Row {
+    const char* name;
+    const char* registryMark;  // nullptr: none
+    const char* userMark;      // nullptr: none
+    const char* mark;
+    const char* explainedListing;
+  };
+  const Row rows[] = {
+      {"nowhere", nullptr, nullptr, "M", "E:\\M\\解説回路\\"},
+      {"registry O, per-user ignored", "O", "M", "O", "E:\\O\\解説回路\\"},
+      {"per-user Null as a finished run leaves it", nullptr, "Null", "Null", "E:\\Null\\解説回路\\"},
+      {"empty registry value", "", "O", "", "E:\\\\解説回路\\"},
+  };
+  for (const Row& row : rows) {
+    testing::FakeRegistry reg;
+    reg.SetString(kKey, "SetupDir", "E:\\");
+    reg.SetString(kKey, "SystemDir", std::string(kRoot) + "\\System");
+    if (row.registryMark != nullptr) reg.SetString(kKey, "SetupMk", row.registryMark);
+    testing::FakeSettingsStore user;
+    if (row.userMark != nullptr) user.Set("Velmora", "Info", "SetupMk", row.userMark);
+    testing::FakeFileSystem cd = fs;
+    cd.listedPatterns.clear();
+    InstallerSettings lookup(reg, user);
+    CopyProcedure run(cd, lookup, version, '\\');
+    RunWith(run);
+    EXPECT_EQ(run.MakerMark, row.mark) << row.name;
+    const auto& listed = cd.listedPatterns;
+    EXPECT_NE(std::find(listed.begin(), listed.end(), row.explainedListing), listed.end()) << row.name;
+  }
+}
+
+TEST_F(CopyRunTest, ExistingFilesAreReplacedAndExistingFoldersKeepTheirContent) {
+  fs.AddFile(Dest("Help\\own-notes.txt"), "the user's own");
+  fs.AddFile(Dest("Help\\index.htm"), "old manual");
+  ASSERT_EQ(Run(), "");
+  EXPECT_EQ(fs.Content(Dest("Help\\own-notes.txt")), "the user's own");
+  EXPECT_EQ(fs.Content(Dest("Help\\index.htm")), "content of Help\\index.htm");
+  EXPECT_EQ(std::count(fs.createdFolders.begin(), fs.createdFolders.end(), Dest("Help")), 0);
+}
+
+TEST_F(CopyRunTest, FailedCopiesAreReportedAndTheNextRunCompletesTheCopy) {
+  fs.FailCopy("E:\\System\\sys3.dat");
+  fs.FailCopy(Dest("Folder_1\\O-basic.lad"));
+  store.Set("Velmora", "Info", "SetupMk", "O");
+  EXPECT_EQ(Run(), "\u3000ファイル２個をコピーできませんでした。もう一度「実 行」を押して下さい。");
+  EXPECT_EQ(store.Get("Velmora", "Info", "SetupMk"), "O");  // kept for the retry
+  EXPECT_EQ(Record(), kRoot);
+  EXPECT_EQ(view.progressHistory[view.progressHistory.size() - 2], "23");  // failures still counted
+
+  // The next run completes: what arrived read-only the first time is not copied again.
+  testing::FakeFileSystem again = fs;
+  again.ClearFailures();
+  again.copyCount = 0;
+  CopyProcedure retry(again, settings, version, '\\');
+  EXPECT_EQ(RunWith(retry), "");
+  EXPECT_TRUE(retry.completingEarlierRun());
+  EXPECT_EQ(again.copyCount, 2);
+  EXPECT_EQ(again.Content(Dest("System\\sys3.dat")), "content of System\\sys3.dat");
+  EXPECT_EQ(again.Content(Dest("Folder_1\\O-basic.lad")), "content of O\\基本回路\\O-basic.lad");
+  EXPECT_EQ(store.Get("Velmora", "Info", "SetupMk"), "Null");
+  EXPECT_EQ(Record(), "");
+}
+
+TEST_F(CopyRunTest, AFolderThatCannotBeMadeIsReported) {
+  fs.FailCreate(Dest("Folder_2"));
+  EXPECT_EQ(Run(), "\u3000ファイル１個をコピーできませんでした。フォルダ１個を作成できませんでした。"
+                   "もう一度「実 行」を押して下さい。");
+  fs.FailCreate(Dest("BackUp"));  // holds no file of the CD, and is still reported
+  testing::FakeFileSystem onlyBackUp('\\');
+  onlyBackUp.AddFile("E:\\setup.exe");
+  onlyBackUp.AddFolder("E:\\PCMaster");
+  onlyBackUp.AddFolder("C:\\Apps");
+  onlyBackUp.FailCreate(Dest("BackUp"));
+  CopyProcedure run(onlyBackUp, settings, version, '\\');
+  EXPECT_EQ(RunWith(run), "\u3000フォルダ１個を作成できませんでした。もう一度「実 行」を押して下さい。");
+}
+
+TEST_F(CopyRunTest, ADiskThatFillsDuringTheVideos) {
+  // The two videos are the run's files 22 and 23.
+  fs.beforeCopy = [this](int number) {
+    if (number == 22) fs.SetFreeSpace(0);
+  };
+  EXPECT_EQ(Run(), "\u3000ファイル２個をコピーできませんでした。もう一度「実 行」を押して下さい。");
+  EXPECT_EQ(fs.Content(Dest("Help\\index.htm")), "content of Help\\index.htm");
+  EXPECT_FALSE(fs.Exists(Dest("Help\\video\\clip1.avi")));
+}
+
+TEST_F(CopyRunTest, ARunKilledAfterItsThirdFileIsCompletedByTheNext) {
+  fs.beforeCopy = [](int number) {
+    if (number == 4) throw ProcessKilled();
+  };
+  EXPECT_THROW(procedure.RunCopy(), ProcessKilled);
+  fs.beforeCopy = nullptr;
+  EXPECT_EQ(fs.FilesBelow(kRoot).size(), 3u);
+  EXPECT_EQ(Record(), kRoot);
+
+  // The program starts again.
+  CopyProcedure restarted(fs, settings, version, '\\');
+  const int copiesBefore = fs.copyCount;
+  EXPECT_EQ(RunWith(restarted), "");
+  EXPECT_EQ(fs.copyCount - copiesBefore, 20);  // the three whole copies stand
+  EXPECT_EQ(fs.FilesBelow(kRoot).size(), 23u);
+  EXPECT_EQ(Record(), "");
+  // Finished now: never touched again.
+  CopyProcedure third(fs, settings, version, '\\');
+  EXPECT_EQ(RunWith(third), kAlreadyCopied);
+}
+
+TEST_F(CopyRunTest, ARecordForAnotherDestinationDoesNotReopenThisOne) {
+  fs.AddFolder(Dest("System"));
+  store.Set("Velmora", "CdCopy", "UnderWay", "D:\\Elsewhere");
+  EXPECT_EQ(Run(), kAlreadyCopied);
+}
+
+TEST_F(CopyRunTest, UnreadableListingsAndAttributes) {
+  // A listing that breaks off ends and is reported; the entry before the break was copied.
+  fs.FailNextAfter("E:\\System\\", "sys5.dat");
+  // An entry whose attributes cannot be read is taken for a file: the folder "trw" is then
+  // counted and its copy fails.
+  fs.FailAttributes("E:\\System\\trw");
+  const std::string message = Run();
+  EXPECT_NE(message.find("ＣＤのフォルダ１個を読み取れませんでした。"), std::string::npos) << message;
+  EXPECT_TRUE(fs.Exists(Dest("System\\sys5.dat")));
+  EXPECT_FALSE(fs.Exists(Dest("System\\sys6.dat")));
+  EXPECT_EQ(fs.Content(Dest("System\\trw\\trw1")), "content of System\\trw\\trw1");
+}
+
+TEST_F(CopyRunTest, TheCountGoesOnPast32767) {
+  for (int i = 0; i < 32770; ++i) fs.AddFile("E:\\Help\\video\\v" + std::to_string(i));
+  ASSERT_EQ(Run(), "");
+  ASSERT_GE(view.progressHistory.size(), 2u);
+  EXPECT_EQ(view.progressHistory[view.progressHistory.size() - 2], std::to_string(23 + 32770));
+  EXPECT_EQ(procedure.CopiedFileCount, 23u + 32770u);
+}
+
+}  // namespace
+}  // namespace velmora
