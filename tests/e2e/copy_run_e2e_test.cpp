@@ -1,0 +1,267 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <stdexcept>
+
+#include "copy/copy_procedure.h"
+#include "platform/platform_services.h"
+#include "tests/fakes/recording_view.h"
+#include "tests/support/sandbox.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/win32/win32_text.h"
+#else
+#include <sys/stat.h>
+#endif
+
+// A whole copy run through the real back-ends of the platform under test, from a generated
+// install CD to a real destination. On Windows (under Wine) the CD is drive R:, which the test
+// set-up links to C:\velmora-e2e-cd, and the destination below C:\Program Files is moved to
+// C:\Tarnwell as on Windows 7.
+namespace velmora {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::PathOf;
+using testing::TextOf;
+
+using Tree = std::map<std::string, std::string>;  // relative path ('/') -> content
+
+Tree ReadTree(const fs::path& root) {
+  Tree tree;
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(root, error); it != fs::recursive_directory_iterator();
+       it.increment(error)) {
+    if (!it->is_regular_file()) continue;
+    std::ifstream in(it->path(), std::ios::binary);
+    tree[TextOf(it->path().lexically_relative(root).generic_u8string())] =
+        std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+  return tree;
+}
+
+struct ProcessKilled : std::runtime_error {
+  ProcessKilled() : std::runtime_error("killed") {}
+};
+
+// The real file system, ending the run where the process is killed before copy `killAt`.
+class KillingFileSystem final : public FileSystem {
+ public:
+  KillingFileSystem(FileSystem& real, int killAt) : real_(real), killAt_(killAt) {}
+  FsStatus FindFirst(std::string_view p, ListingFilter f, std::string& n) override {
+    return real_.FindFirst(p, f, n);
+  }
+  FsStatus FindNext(std::string& n) override { return real_.FindNext(n); }
+  FsStatus GetAttributes(std::string_view p, uint32_t& a) override { return real_.GetAttributes(p, a); }
+  FsStatus CreateFolder(std::string_view p) override { return real_.CreateFolder(p); }
+  FsStatus CopyFileOver(std::string_view s, std::string_view d) override {
+    if (++copies_ == killAt_) throw ProcessKilled();
+    return real_.CopyFileOver(s, d);
+  }
+  FsStatus GetFileStamp(std::string_view p, FileStamp& s) override { return real_.GetFileStamp(p, s); }
+
+ private:
+  FileSystem& real_;
+  int killAt_;
+  int copies_ = 0;
+};
+
+class CopyRunEndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+#ifdef _WIN32
+    cdFolder_ = PathOf("C:\\velmora-e2e-cd");
+    destination_ = PathOf("C:\\Tarnwell\\VelmoraE2E");
+    CleanUp();
+    ASSERT_TRUE(fs::exists(cdFolder_)) << "the test set-up links R: to C:\\velmora-e2e-cd";
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Velmora\\Info", 0, nullptr, 0,
+                              KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const auto set = [key](const wchar_t* name, const std::wstring& value) {
+      RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    };
+    set(L"SetupDir", L"R:\\");
+    set(L"SystemDir", L"C:\\Program Files\\VelmoraE2E\\System");
+    RegCloseKey(key);
+#else
+    cdFolder_ = PathOf(sandbox_.Path("cd"));
+    destination_ = PathOf(sandbox_.Path("install/Velmora"));
+    sandbox_.MakeFolder("install");
+    sandbox_.WriteFile("machine.reg",
+                       "Windows Registry Editor Version 5.00\n"
+                       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Info]\n"
+                       "\"SetupDir\"=\"" + TextOf(cdFolder_) + "/\"\n"
+                       "\"SystemDir\"=\"" + TextOf(destination_) + "/System\"\n");
+    ::setenv("VELMORA_MACHINE_REG", sandbox_.Path("machine.reg").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", sandbox_.Path("config").c_str(), 1);
+#endif
+    services_ = MakePlatformServices();
+    settings_ = std::make_unique<InstallerSettings>(*services_.machineRegistry, *services_.userSettings);
+    version_ = std::make_unique<WindowsVersion>(*services_.versionSource);
+    ASSERT_TRUE(services_.userSettings->Write("Velmora", "Info", "SetupMk", "O"));
+    MakeCd();
+  }
+
+  void TearDown() override {
+#ifdef _WIN32
+    CleanUp();
+#endif
+  }
+
+#ifdef _WIN32
+  void CleanUp() {
+    std::error_code ignored;
+    for (const fs::path& root : {cdFolder_, destination_}) {
+      for (auto it = fs::recursive_directory_iterator(root, ignored);
+           it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+        SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
+      }
+    }
+    for (auto it = fs::directory_iterator(cdFolder_, ignored); it != fs::directory_iterator();
+         it.increment(ignored)) {
+      fs::remove_all(it->path(), ignored);
+    }
+    fs::remove_all(destination_, ignored);
+    fs::remove(PathOf("C:\\Tarnwell"), ignored);  // only when empty
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Velmora");
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\Velmora");
+  }
+#endif
+
+  // Writes a CD file, read-only as CD media are.
+  void CdFile(const std::string& relative, const std::string& content) {
+    const fs::path path = cdFolder_ / PathOf(relative);
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    expectedSource_[relative] = content;
+  }
+  void HiddenCdFile(const std::string& folder, const std::string& name) {
+#ifdef _WIN32
+    CdFile(folder + "/" + name, "hidden");
+    SetFileAttributesW((cdFolder_ / PathOf(folder + "/" + name)).c_str(),
+                       FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+#else
+    CdFile(folder + "/." + name, "hidden");
+#endif
+  }
+  void SystemCdFile(const std::string& folder, const std::string& name) {
+#ifdef _WIN32
+    CdFile(folder + "/" + name, "system");
+    SetFileAttributesW((cdFolder_ / PathOf(folder + "/" + name)).c_str(), FILE_ATTRIBUTE_SYSTEM);
+#else
+    // A pipe is what stands for a system entry here: never listed, never copied.
+    fs::create_directories(cdFolder_ / PathOf(folder));
+    ASSERT_EQ(::mkfifo(TextOf(cdFolder_ / PathOf(folder + "/" + name)).c_str(), 0600), 0);
+#endif
+  }
+
+  void MakeCd() {
+    CdFile("setup.exe", "installer");
+    for (int i = 1; i <= 12; ++i) {
+      CdFile("System/sys" + std::to_string(i) + ".dat", std::string(100 * i, char('a' + i)));
+      expected_["System/sys" + std::to_string(i) + ".dat"] = std::string(100 * i, char('a' + i));
+    }
+    for (int i = 1; i <= 3; ++i) {
+      CdFile("System/trw/trw" + std::to_string(i), "trw " + std::to_string(i));  // no extension
+      expected_["System/trw/trw" + std::to_string(i)] = "trw " + std::to_string(i);
+    }
+    HiddenCdFile("System", "hidden.dat");
+    SystemCdFile("System", "system.dat");
+    CdFile("PCMaster/master.pcm", std::string("\0\1\2binary\xFF", 10));
+    expected_["Folder_1/master.pcm"] = std::string("\0\1\2binary\xFF", 10);
+    CdFile("PCMaster/回路図.lad", "Japanese name");
+    expected_["Folder_1/回路図.lad"] = "Japanese name";
+    for (const std::string maker : {"M", "O", "Null"}) {
+      CdFile(maker + "/解説回路/" + maker + "1.lad", "explained " + maker);
+      CdFile(maker + "/基本回路/" + maker + "2.lad", "basic " + maker);
+      CdFile(maker + "/組込回路/" + maker + "3.lad", "built-in " + maker);
+      CdFile(maker + "/基本回路/sub/" + maker + "4.lad", "nested " + maker);
+    }
+    expected_["Folder_2/O1.lad"] = "explained O";
+    expected_["Folder_1/O2.lad"] = "basic O";
+    expected_["Folder_1/O3.lad"] = "built-in O";
+    CdFile("Help/manual.htm", "<html>manual</html>");
+    CdFile("Help/image/fig.png", "png");
+    CdFile("Help/video/clip.avi", std::string(300000, 'v'));
+    CdFile("Help/other/extra.txt", "not copied");
+    CdFile("Help/video/clips/inner.avi", "not copied");
+    expected_["Help/manual.htm"] = "<html>manual</html>";
+    expected_["Help/image/fig.png"] = "png";
+    expected_["Help/video/clip.avi"] = std::string(300000, 'v');
+  }
+
+  std::string Run(FileSystem& fileSystem, testing::RecordingView& view) {
+    CopyProcedure procedure(fileSystem, *settings_, *version_, services_.pathSeparator);
+    procedure.SetProgressDisplay(view);
+    procedure.RunCopy();
+    return procedure.ResultMessage;
+  }
+  std::string UserSetting(const char* section, const char* key) {
+    std::string value;
+    EXPECT_TRUE(services_.userSettings->Read("Velmora", section, key, "<none>", value));
+    return value;
+  }
+
+#ifndef _WIN32
+  testing::Sandbox sandbox_;
+#endif
+  fs::path cdFolder_;
+  fs::path destination_;
+  PlatformServices services_;
+  std::unique_ptr<InstallerSettings> settings_;
+  std::unique_ptr<WindowsVersion> version_;
+  Tree expected_;
+  Tree expectedSource_;
+};
+
+TEST_F(CopyRunEndToEndTest, CopiesTheWholeTreeOnceAndKeepsWhatWasThere) {
+  // A Help folder of the user's own, made before.
+  fs::create_directories(destination_ / "Help");
+  std::ofstream(destination_ / "Help" / "notes.txt") << "mine";
+  expected_["Help/notes.txt"] = "mine";
+
+  testing::RecordingView view;
+  ASSERT_EQ(Run(*services_.fileSystem, view), "");
+  EXPECT_EQ(ReadTree(destination_), expected_);
+  for (const char* folder : {"System/trw", "Help/image", "Help/video", "Folder_1", "Folder_2", "BackUp"}) {
+    EXPECT_TRUE(fs::is_directory(destination_ / folder)) << folder;
+  }
+  std::vector<std::string> labels;
+  for (int i = 1; i <= 23; ++i) labels.push_back(std::to_string(i));
+  labels.push_back("");
+  EXPECT_EQ(view.progressHistory, labels);
+  EXPECT_EQ(UserSetting("Info", "SetupMk"), "Null");
+  EXPECT_EQ(UserSetting("CdCopy", "UnderWay"), "");
+
+  testing::RecordingView second;
+  EXPECT_EQ(Run(*services_.fileSystem, second), "\u3000既にインストールＣＤからコピー済みです。");
+  EXPECT_TRUE(second.progressHistory.empty());
+  EXPECT_EQ(ReadTree(destination_), expected_);
+}
+
+TEST_F(CopyRunEndToEndTest, ARunKilledMidwayIsCompletedByTheNext) {
+  KillingFileSystem killed(*services_.fileSystem, 4);
+  testing::RecordingView view;
+  EXPECT_THROW(Run(killed, view), ProcessKilled);
+  EXPECT_EQ(ReadTree(destination_).size(), 3u);
+  EXPECT_EQ(UserSetting("Info", "SetupMk"), "O");
+
+  // The three read-only copies stand and are not copied over again.
+  testing::RecordingView next;
+  ASSERT_EQ(Run(*services_.fileSystem, next), "");
+  EXPECT_EQ(ReadTree(destination_), expected_);
+  EXPECT_EQ(next.progressHistory.size(), 24u);
+  EXPECT_EQ(UserSetting("Info", "SetupMk"), "Null");
+}
+
+}  // namespace
+}  // namespace velmora
