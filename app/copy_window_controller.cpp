@@ -13,7 +13,9 @@ void CopyWindowController::OnExecute() {
   view_.SetWindowInputEnabled(false);
   view_.SetButtonColour(kColourYellow);
   runner_.ResultMessage.clear();
+  lastRepaint_ = {};
   runner_.RunCopy();
+  ShowProgressNow();  // the run's last word on the label is painted before the report
 
   if (!runner_.ResultMessage.empty()) {
     view_.ShowMessageBox(FailureBoxText(runner_.ResultMessage), window_texts::kFailureTitle);
@@ -24,6 +26,26 @@ void CopyWindowController::OnExecute() {
     view_.SetButtonEnabled(false);
   }
   view_.SetWindowInputEnabled(true);
+}
+
+}  // namespace velmora
+
+namespace velmora {
+
+void CopyWindowController::SetProgressText(std::string_view text) {
+  pendingText_ = std::string(text);
+  textPending_ = true;
+}
+
+void CopyWindowController::ProcessPendingMessages() {
+  if (clock_() - lastRepaint_ >= kRepaintInterval) ShowProgressNow();
+}
+
+void CopyWindowController::ShowProgressNow() {
+  if (textPending_) view_.SetProgressText(pendingText_);
+  textPending_ = false;
+  view_.ProcessPendingMessages();
+  lastRepaint_ = clock_();
 }
 
 }  // namespace velmora

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -38,16 +40,33 @@ class CopyWindowView : public ProgressDisplay {
   virtual void ShowMessageBox(std::string_view text, std::string_view title) = 0;
 };
 
-class CopyWindowController {
+// The Execute handler, and the progress display it offers the run: the window is repainted no
+// more often than a screen refreshes, and whenever it is, the label shows the number of the file
+// being copied.
+class CopyWindowController final : public ProgressDisplay {
  public:
-  CopyWindowController(CopyWindowView& view, CopyRunner& runner) : view_(view), runner_(runner) {}
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
+  static constexpr std::chrono::milliseconds kRepaintInterval{16};
+
+  CopyWindowController(CopyWindowView& view, CopyRunner& runner,
+                       Clock clock = &std::chrono::steady_clock::now)
+      : view_(view), runner_(runner), clock_(std::move(clock)) {}
 
   // The Execute button was activated: one run, then its report.
   void OnExecute();
 
+  void SetProgressText(std::string_view text) override;
+  void ProcessPendingMessages() override;
+
  private:
+  void ShowProgressNow();
+
   CopyWindowView& view_;
   CopyRunner& runner_;
+  Clock clock_;
+  std::string pendingText_;
+  bool textPending_ = false;
+  std::chrono::steady_clock::time_point lastRepaint_{};
 };
 
 // The failure box's text for a run's ResultMessage.

@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
                                    services.pathSeparator);
 
   velmora::QtCopyWindow window(procedure);
-  procedure.SetProgressDisplay(window);
+  procedure.SetProgressDisplay(window.runProgress());
   window.exec();  // the program ends as soon as the window is closed
   return 0;
 }

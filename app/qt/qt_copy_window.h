@@ -22,6 +22,9 @@ class QtCopyWindow final : public QDialog, public CopyWindowView {
   void SetProgressText(std::string_view text) override;
   void ProcessPendingMessages() override;
 
+  // What the copy run writes its progress to.
+  ProgressDisplay& runProgress() { return controller_; }
+
   QPushButton* executeButton() const { return button_; }
   QLabel* instructionLabel() const { return instruction_; }
   QLabel* progressLabel() const { return progress_; }

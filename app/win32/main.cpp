@@ -14,7 +14,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
                                    services.pathSeparator);
 
   velmora::Win32CopyWindow window(procedure);
-  procedure.SetProgressDisplay(window);
+  procedure.SetProgressDisplay(window.runProgress());
   window.ShowModal();  // the program ends as soon as the window is closed
   return 0;
 }

@@ -29,6 +29,9 @@ class Win32CopyWindow final : public CopyWindowView {
   void SetProgressText(std::string_view text) override;
   void ProcessPendingMessages() override;
 
+  // What the copy run writes its progress to.
+  ProgressDisplay& runProgress() { return controller_; }
+
   HWND window() const { return window_; }
   HWND executeButton() const { return button_; }
   HWND instructionLabel() const { return instruction_; }

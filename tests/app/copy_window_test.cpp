@@ -125,3 +125,50 @@ TEST_F(CopyWindowControllerTest, StepsComeInTheirOrder) {
 
 }  // namespace
 }  // namespace velmora
+
+namespace velmora {
+namespace {
+
+class ProgressThrottleTest : public ::testing::Test {
+ protected:
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point now = Clock::time_point{} + std::chrono::hours(1);
+  testing::RecordingView view;
+  ScriptedRunner runner;
+  CopyWindowController controller{view, runner, [this] { return now; }};
+};
+
+TEST_F(ProgressThrottleTest, RepaintsAtMostOncePerIntervalShowingTheCurrentFile) {
+  runner.during = [this] {
+    for (int file = 1; file <= 100; ++file) {
+      controller.SetProgressText(std::to_string(file));
+      controller.ProcessPendingMessages();
+      now += std::chrono::milliseconds(1);  // a file a millisecond
+    }
+    controller.SetProgressText("");
+    controller.ProcessPendingMessages();
+  };
+  controller.OnExecute();
+  // Files 1, 17, 33, 49, 65, 81 and 97 were painted, each while it was being copied; the cleared
+  // label at the end is painted before the report.
+  EXPECT_EQ(view.progressHistory,
+            (std::vector<std::string>{"1", "17", "33", "49", "65", "81", "97", ""}));
+  EXPECT_EQ(view.pumpCount, 8);
+  EXPECT_EQ(view.events[view.events.size() - 4], "box  Velmora");
+}
+
+TEST_F(ProgressThrottleTest, SlowCopiesRepaintEveryFile) {
+  runner.during = [this] {
+    for (int file = 1; file <= 3; ++file) {
+      controller.SetProgressText(std::to_string(file));
+      controller.ProcessPendingMessages();
+      now += std::chrono::milliseconds(40);
+    }
+  };
+  controller.OnExecute();
+  EXPECT_EQ(view.progressHistory, (std::vector<std::string>{"1", "2", "3"}));
+  EXPECT_EQ(view.pumpCount, 4);
+}
+
+}  // namespace
+}  // namespace velmora
