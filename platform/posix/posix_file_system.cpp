@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 #include <vector>
 
 namespace velmora {
@@ -96,8 +97,16 @@ FsStatus PosixFileSystem::FindNext(std::string& name) {
     }
     const std::string entryName = entry->d_name;
     if (IsHiddenName(entryName)) continue;  // ".", ".." and hidden names
-    int error = 0;
-    const EntryKind kind = KindOf(listedFolder_ + entryName, error);
+    // The entry's type as the folder records it; a link or an unknown type is looked up.
+    EntryKind kind = EntryKind::kOther;
+    if (entry->d_type == DT_REG) {
+      kind = EntryKind::kPlainFile;
+    } else if (entry->d_type == DT_DIR) {
+      kind = EntryKind::kFolder;
+    } else if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+      int error = 0;
+      kind = KindOf(listedFolder_ + entryName, error);
+    }
     if (Passes(kind, filter_)) {
       name = entryName;
       return {};
@@ -125,6 +134,22 @@ std::string PartialCopyName(const std::string& destination) {
   return destination.substr(0, nameStart) + "." + destination.substr(nameStart) + ".velmora-partial";
 }
 
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Creates `path` afresh for writing, replacing what a copy that was cut off left there.
+int OpenNew(const std::string& path, mode_t mode) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (fd < 0 && errno == EEXIST) {
+    ::unlink(path.c_str());
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  }
+  return fd;
+}
+
 class FileDescriptor {
  public:
   explicit FileDescriptor(int fd) : fd_(fd) {}
@@ -133,6 +158,7 @@ class FileDescriptor {
   }
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
+  friend void swap(FileDescriptor& a, FileDescriptor& b) noexcept { std::swap(a.fd_, b.fd_); }
   int get() const { return fd_; }
   // Closes now, reporting a failed close (a late write error) as errno.
   bool Close() {
@@ -145,7 +171,8 @@ class FileDescriptor {
   int fd_;
 };
 
-// Copies every byte, in the kernel where it can.
+// Copies every byte, in the kernel where it can; a source that changes size meanwhile is read
+// to its end.
 bool CopyContent(int in, int out, off_t size) {
   off_t done = 0;
   bool kernelCopy = true;
@@ -154,7 +181,7 @@ bool CopyContent(int in, int out, off_t size) {
     if (n > 0) {
       done += n;
     } else if (n == 0) {
-      break;  // the source ended early; the loop below finds out
+      kernelCopy = false;  // the source ended early: read on to find its end
     } else if (errno == EINTR) {
       continue;
     } else if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) {
@@ -163,6 +190,7 @@ bool CopyContent(int in, int out, off_t size) {
       return false;
     }
   }
+  if (kernelCopy) return true;
   static thread_local std::vector<char> buffer(1 << 20);
   while (true) {
     const ssize_t n = ::read(in, buffer.data(), buffer.size());
@@ -196,28 +224,48 @@ FsStatus PosixFileSystem::CopyFileOver(std::string_view source, std::string_view
   struct stat info {};
   if (::fstat(in.get(), &info) != 0) return FsStatus{errno};
   if (!S_ISREG(info.st_mode)) return FsStatus{EINVAL};
+  // The source's permission bits travel with the copy (less the umask), as with the platform's
+  // own copy: a read-only CD file arrives read-only.
+  const mode_t mode = info.st_mode & 07777;
 
+  // Written as an unnamed file in the destination's folder: it is named only once it is whole,
+  // and vanishes with the process when the copy is cut off. Where the file system has no
+  // unnamed files, a hidden temporary name serves.
   const std::string partial = PartialCopyName(target);
-  ::unlink(partial.c_str());  // left by a copy that was cut off
-  FileDescriptor out(::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-  if (out.get() < 0) return FsStatus{errno};
+  FileDescriptor out(::open(FolderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+  const bool unnamed = out.get() >= 0;
+  if (!unnamed) {
+    FileDescriptor named(OpenNew(partial, mode));
+    if (named.get() < 0) return FsStatus{errno};
+    swap(out, named);
+  }
 
   const timespec times[2] = {info.st_atim, info.st_mtim};
   int error = 0;
-  // The source's permission bits travel with the copy, as they do on the platform's copy.
-  if (!CopyContent(in.get(), out.get(), info.st_size)) {
+  if (!CopyContent(in.get(), out.get(), info.st_size) || ::futimens(out.get(), times) != 0) {
     error = errno;
-  } else if (::fchmod(out.get(), info.st_mode & 07777) != 0 || ::futimens(out.get(), times) != 0) {
-    error = errno;
+  }
+  bool named = !unnamed;
+  if (error == 0 && unnamed) {
+    const std::string self = "/proc/self/fd/" + std::to_string(out.get());
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      if (out.Close()) return {};
+      error = errno;  // a late write error: the copy is not whole
+      ::unlink(target.c_str());
+      return FsStatus{error};
+    }
+    // A file in the way: name the copy under the temporary name and replace it.
+    ::unlink(partial.c_str());
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, partial.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      named = true;
+    } else {
+      error = errno;
+    }
   }
   if (!out.Close() && error == 0) error = errno;  // a late write error
+  if (error == 0 && ::rename(partial.c_str(), target.c_str()) != 0) error = errno;
   if (error != 0) {
-    ::unlink(partial.c_str());
-    return FsStatus{error};
-  }
-  if (::rename(partial.c_str(), target.c_str()) != 0) {
-    error = errno;
-    ::unlink(partial.c_str());
+    if (named) ::unlink(partial.c_str());
     return FsStatus{error};
   }
   return {};

@@ -103,3 +103,51 @@ TEST_F(RealFileSystemTest, Attributes) {
 
 }  // namespace
 }  // namespace velmora
+
+namespace velmora {
+namespace {
+
+class RealCopyTest : public RealFileSystemTest {};
+
+TEST_F(RealCopyTest, CopiesReplaceAndKeepTheSourceStamp) {
+  sandbox.WriteFile("cd/a.dat", "new content");
+  sandbox.MakeFolder("dest");
+  const std::string source = In("cd/a.dat");
+  const std::string target = In("dest") + sep + "a.dat";
+
+  ASSERT_TRUE(fs.CopyFileOver(source, target).ok());
+  EXPECT_EQ(sandbox.ReadFile("dest/a.dat"), "new content");
+  FileStamp from;
+  FileStamp to;
+  ASSERT_TRUE(fs.GetFileStamp(source, from).ok());
+  ASSERT_TRUE(fs.GetFileStamp(target, to).ok());
+  EXPECT_EQ(from, to);
+
+  // A file in the way is replaced, and nothing but the copy is left in the folder.
+  sandbox.WriteFile("dest/b.dat", "old and longer content");
+  ASSERT_TRUE(fs.CopyFileOver(source, In("dest") + sep + "b.dat").ok());
+  EXPECT_EQ(sandbox.ReadFile("dest/b.dat"), "new content");
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(testing::PathOf(In("dest")))) {
+    left.push_back(testing::TextOf(entry.path().filename()));
+  }
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"a.dat", "b.dat"}));
+}
+
+TEST_F(RealCopyTest, FailuresLeaveNothingBehind) {
+  sandbox.WriteFile("cd/a.dat", "x");
+  sandbox.MakeFolder("dest");
+  EXPECT_FALSE(fs.CopyFileOver(In("cd/missing.dat"), In("dest") + sep + "a.dat").ok());
+  EXPECT_FALSE(fs.CopyFileOver(In("cd/a.dat"), In("nowhere") + sep + "a.dat").ok());
+  EXPECT_TRUE(std::filesystem::is_empty(testing::PathOf(In("dest"))));
+  EXPECT_TRUE(fs.CreateFolder(In("dest") + sep + "sub").ok());
+  EXPECT_FALSE(fs.CreateFolder(In("dest") + sep + "sub").ok());  // already there
+  EXPECT_FALSE(fs.CreateFolder(In("dest/x") + sep + "y").ok());  // one level only
+  FileStamp stamp{7, 7};
+  EXPECT_FALSE(fs.GetFileStamp(In("cd/missing.dat"), stamp).ok());
+  EXPECT_EQ(stamp, (FileStamp{7, 7}));
+}
+
+}  // namespace
+}  // namespace velmora
