@@ -81,6 +81,11 @@ bool CopyProcedure::LocateSource() {
     return false;
   }
   SourceRoot = path_rules::WithoutTrailingSeparator(setupDir, separator_);
+  if (!path_rules::IsUsablePath(SourceRoot, separator_)) {
+    // No CD can be found where no path leads (a number, a byte list, a wildcard).
+    ResultMessage = path_rules::FullWidthUpperFirstCharacter(SourceRoot) + messages::kInsertInstallCd;
+    return false;
+  }
 
   // Both are always looked for.
   const bool hasSetup = PlainFileExists(Sub(SourceRoot, "setup.exe"));
@@ -100,8 +105,8 @@ bool CopyProcedure::LocateDestination() {
   }
   InstallRoot = path_rules::CutAfterLastSeparator(systemDir, separator_);
   // A value without any separator names no folder: every destination would land at the root of
-  // the current drive.
-  if (InstallRoot.empty()) {
+  // the current drive. Nor does a value that no path can hold.
+  if (InstallRoot.empty() || !path_rules::IsUsablePath(InstallRoot, separator_)) {
     ResultMessage = messages::kDestinationUnknown;
     return false;
   }

@@ -67,4 +67,16 @@ std::string FullWidthUpperFirstCharacter(std::string_view text) {
   return Utf16ToUtf8(surrogatePair ? wide.substr(0, 2) : std::u16string(1, first));
 }
 
+bool IsUsablePath(std::string_view path, char separator) {
+  if (separator != '\\') return path.find('\0') == std::string_view::npos;
+  for (size_t i = 0; i < path.size(); ++i) {
+    const auto c = static_cast<unsigned char>(path[i]);
+    if (c < 0x20 || std::string_view("<>\"|?*/").find(static_cast<char>(c)) != std::string_view::npos) {
+      return false;
+    }
+    if (c == ':' && i != 1) return false;
+  }
+  return true;
+}
+
 }  // namespace velmora::path_rules

@@ -27,4 +27,8 @@ std::string RelocateOutOfProgramFiles(std::string_view installRoot,
 // or empty text for empty text. Characters outside ASCII stay as they are.
 std::string FullWidthUpperFirstCharacter(std::string_view text);
 
+// Whether a path can name anything at all: on Windows ('\\' separator) no control characters,
+// none of < > " | ? * /, and a colon only after a drive letter; elsewhere no NUL.
+bool IsUsablePath(std::string_view path, char separator);
+
 }  // namespace velmora::path_rules

@@ -16,6 +16,9 @@ enum class EntryKind { kNone, kFolder, kPlainFile, kOther };
 
 bool IsNotFound(int error) { return error == ENOENT || error == ENOTDIR; }
 
+// A NUL would cut the path short at the system call: such a path names nothing.
+bool HasNul(std::string_view path) { return path.find('\0') != std::string_view::npos; }
+
 // Follows links, as the copy does.
 EntryKind KindOf(const std::string& path, int& error) {
   struct stat info {};
@@ -48,6 +51,7 @@ void PosixFileSystem::EndListing() {
 FsStatus PosixFileSystem::FindFirst(std::string_view pattern, ListingFilter filter,
                                     std::string& name) {
   EndListing();
+  if (HasNul(pattern)) return FsStatus{EINVAL};
   const std::string path(pattern);
   if (!path.empty() && path.back() == '/') {
     listing_ = ::opendir(path.c_str());
@@ -115,6 +119,7 @@ FsStatus PosixFileSystem::FindNext(std::string& name) {
 }
 
 FsStatus PosixFileSystem::GetAttributes(std::string_view path, uint32_t& attributes) {
+  if (HasNul(path)) return FsStatus{EINVAL};
   int error = 0;
   const EntryKind kind = KindOf(std::string(path), error);
   if (error != 0) return FsStatus{error};
@@ -213,11 +218,13 @@ bool CopyContent(int in, int out, off_t size) {
 }  // namespace
 
 FsStatus PosixFileSystem::CreateFolder(std::string_view path) {
+  if (HasNul(path)) return FsStatus{EINVAL};
   if (::mkdir(std::string(path).c_str(), 0777) != 0) return FsStatus{errno};
   return {};
 }
 
 FsStatus PosixFileSystem::CopyFileOver(std::string_view source, std::string_view destination) {
+  if (HasNul(source) || HasNul(destination)) return FsStatus{EINVAL};
   const std::string target(destination);
   FileDescriptor in(::open(std::string(source).c_str(), O_RDONLY | O_CLOEXEC));
   if (in.get() < 0) return FsStatus{errno};
@@ -272,6 +279,7 @@ FsStatus PosixFileSystem::CopyFileOver(std::string_view source, std::string_view
 }
 
 FsStatus PosixFileSystem::GetFileStamp(std::string_view path, FileStamp& stamp) {
+  if (HasNul(path)) return FsStatus{EINVAL};
   struct stat info {};
   if (::stat(std::string(path).c_str(), &info) != 0) return FsStatus{errno};
   stamp.size = static_cast<uint64_t>(info.st_size);

@@ -22,6 +22,10 @@ bool IsFileListedAsFolder(const std::wstring& folderWithSeparator, DWORD error) 
 
 FsStatus LastError() { return FsStatus{static_cast<int>(GetLastError())}; }
 
+// A NUL would cut the path short at the system call: such a path names nothing.
+bool HasNul(std::string_view path) { return path.find('\0') != std::string_view::npos; }
+constexpr FsStatus kInvalidName{ERROR_INVALID_NAME};
+
 }  // namespace
 
 Win32FileSystem::~Win32FileSystem() { EndListing(); }
@@ -55,6 +59,7 @@ FsStatus Win32FileSystem::Settle(WIN32_FIND_DATAW& entry, std::string& name) {
 FsStatus Win32FileSystem::FindFirst(std::string_view pattern, ListingFilter filter,
                                     std::string& name) {
   EndListing();
+  if (HasNul(pattern)) return kInvalidName;
   const std::wstring path = Utf8ToWide(pattern);
   const bool folderListing = !path.empty() && path.back() == L'\\';
   WIN32_FIND_DATAW entry{};
@@ -88,6 +93,7 @@ FsStatus Win32FileSystem::FindNext(std::string& name) {
 }
 
 FsStatus Win32FileSystem::GetAttributes(std::string_view path, uint32_t& attributes) {
+  if (HasNul(path)) return kInvalidName;
   const DWORD found = GetFileAttributesW(Utf8ToWide(path).c_str());
   if (found == INVALID_FILE_ATTRIBUTES) return LastError();
   attributes = found;
@@ -99,11 +105,13 @@ FsStatus Win32FileSystem::GetAttributes(std::string_view path, uint32_t& attribu
 namespace velmora {
 
 FsStatus Win32FileSystem::CreateFolder(std::string_view path) {
+  if (HasNul(path)) return kInvalidName;
   if (!CreateDirectoryW(Utf8ToWide(path).c_str(), nullptr)) return LastError();
   return {};
 }
 
 FsStatus Win32FileSystem::CopyFileOver(std::string_view source, std::string_view destination) {
+  if (HasNul(source) || HasNul(destination)) return kInvalidName;
   const std::wstring target = Utf8ToWide(destination);
   const std::wstring partial = target + L".velmora-partial";
   const auto removePartial = [&partial] {
@@ -125,6 +133,7 @@ FsStatus Win32FileSystem::CopyFileOver(std::string_view source, std::string_view
 }
 
 FsStatus Win32FileSystem::GetFileStamp(std::string_view path, FileStamp& stamp) {
+  if (HasNul(path)) return kInvalidName;
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!GetFileAttributesExW(Utf8ToWide(path).c_str(), GetFileExInfoStandard, &data)) {
     return LastError();

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "copy/copy_procedure.h"
+#include "copy/path_rules.h"
 #include "tests/fakes/fake_file_system.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/fake_settings_store.h"
@@ -314,6 +315,67 @@ TEST_F(CopyRunTest, TheCountGoesOnPast32767) {
   ASSERT_GE(view.progressHistory.size(), 2u);
   EXPECT_EQ(view.progressHistory[view.progressHistory.size() - 2], std::to_string(23 + 32770));
   EXPECT_EQ(procedure.CopiedFileCount, 23u + 32770u);
+}
+
+}  // namespace
+}  // namespace velmora
+
+namespace velmora {
+namespace {
+
+TEST(WrongInstallerValuesTest, EndInTheirMessageAndCreateNothing) {
+  constexpr const char* kInsertCd = " ドライブにインストールＣＤをセットして下さい。";
+  constexpr const char* kDestinationUnknown = "\u3000コピー先のパスが不明です。";
+  struct Row {
+    const char* name;
+    uint32_t setupType;
+    std::string setupBytes;
+    std::string systemDir;
+    std::string message;
+  };
+  const std::string goodSetup = std::string("E:\\") + '\0';
+  const std::string goodSystem = "C:\\Apps\\Velmora\\System";
+  const Row rows[] = {
+      {"DWORD SetupDir", kRegDword, std::string("\x2C\x01\0\0", 4), goodSystem,
+       std::string("０") + kInsertCd},
+      {"binary SetupDir", kRegBinary, "\x45\x3A", goodSystem, std::string("４") + kInsertCd},
+      {"SetupDir with a wildcard", kRegSz, std::string("E:\\cd*\\") + '\0', goodSystem,
+       std::string("Ｅ") + kInsertCd},
+      {"SystemDir of 300 characters", kRegSz, goodSetup, "C:\\" + std::string(290, 'x') + "\\System",
+       kDestinationUnknown},
+      {"SystemDir with a bar", kRegSz, goodSetup, "C:\\Bad|Name\\System", kDestinationUnknown},
+      {"SystemDir with a second colon", kRegSz, goodSetup, "C:\\a:b\\System", kDestinationUnknown},
+      {"SystemDir with a NUL", kRegSz, goodSetup, std::string("C:\\a\0b\\System", 13),
+       kDestinationUnknown},
+      {"SystemDir with a control character", kRegSz, goodSetup, "C:\\a\tb\\System",
+       kDestinationUnknown},
+  };
+  for (const Row& row : rows) {
+    testing::FakeRegistry registry;
+    registry.SetValue("Software\\Velmora\\Info", "SetupDir", row.setupType, row.setupBytes);
+    registry.SetString("Software\\Velmora\\Info", "SystemDir", row.systemDir);
+    testing::FakeSettingsStore store;
+    testing::FakeVersionSource versionSource;
+    testing::FakeFileSystem fs('\\');
+    fs.AddFile("E:\\setup.exe");
+    fs.AddFolder("E:\\PCMaster");
+    fs.AddFolder("C:\\Apps");
+    InstallerSettings settings(registry, store);
+    WindowsVersion version(versionSource);
+    CopyProcedure run(fs, settings, version, '\\');
+    run.RunCopy();
+    EXPECT_EQ(run.ResultMessage, row.message) << row.name;
+    EXPECT_TRUE(fs.createdFolders.empty()) << row.name;
+    EXPECT_EQ(fs.copyCount, 0) << row.name;
+    EXPECT_EQ(store.writeCount, 0) << row.name;
+  }
+}
+
+TEST(WrongInstallerValuesTest, OnLinuxOnlyANulMakesAPathUnusable) {
+  EXPECT_TRUE(path_rules::IsUsablePath("/opt/a|b*c:d", '/'));
+  EXPECT_FALSE(path_rules::IsUsablePath(std::string("/opt/a\0b", 8), '/'));
+  EXPECT_TRUE(path_rules::IsUsablePath("C:\\Program Files (x86)\\解説", '\\'));
+  EXPECT_TRUE(path_rules::IsUsablePath("", '\\'));
 }
 
 }  // namespace

@@ -151,3 +151,22 @@ TEST_F(RealCopyTest, FailuresLeaveNothingBehind) {
 
 }  // namespace
 }  // namespace velmora
+
+namespace velmora {
+namespace {
+
+TEST_F(RealFileSystemTest, APathWithANulNamesNothing) {
+  sandbox.WriteFile("cd/a", "x");
+  const std::string cut = In("cd/a") + std::string("\0b", 2);  // would be cut back to cd/a
+  std::string name = "untouched";
+  EXPECT_FALSE(fs.FindFirst(cut, ListingFilter::kPlainFiles, name).ok());
+  EXPECT_EQ(name, "untouched");
+  uint32_t attributes = 0;
+  EXPECT_FALSE(fs.GetAttributes(cut, attributes).ok());
+  EXPECT_FALSE(fs.CopyFileOver(In("cd/a"), cut).ok());
+  EXPECT_FALSE(fs.CreateFolder(In("cd") + sep + std::string("n\0m", 3)).ok());
+  EXPECT_EQ(sandbox.ReadFile("cd/a"), "x");
+}
+
+}  // namespace
+}  // namespace velmora
