@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds both builds and runs every test: the Linux build under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then the Windows build under Wine, in a fresh Wine prefix on a
+# UndefinedBehaviorSanitizer, the libFuzzer targets for a bounded time, then the Windows build
+# under Wine, in a fresh Wine prefix on a
 # private virtual display. Exits non-zero when any build or test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,6 +12,9 @@ echo "== Linux build and tests"
 cmake --preset linux-test >/dev/null
 cmake --build --preset linux-test
 ctest --preset linux-test
+
+echo "== Fuzzing the input parsers and path rules"
+scripts/fuzz.sh "${VELMORA_FUZZ_SECONDS:-60}"
 
 echo "== Windows build and tests under Wine"
 cmake --preset windows >/dev/null
