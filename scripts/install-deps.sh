@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ pkg-config clang libclang-rt-14-dev
+  cmake ninja-build g++ pkg-config clang libclang-rt-14-dev dpkg-dev binutils-mingw-w64-x86-64 unzip
   qt6-base-dev libgtest-dev googletest
   g++-mingw-w64-x86-64-posix wine wine64
   xvfb xdotool x11-utils

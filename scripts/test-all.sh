@@ -35,3 +35,6 @@ run_windows_tests() {
 }
 export -f run_windows_tests
 scripts/with-xvfb.sh bash -c run_windows_tests
+
+echo "== Packages"
+scripts/test-packages.sh
