@@ -23,9 +23,7 @@
 #include <vector>
 
 #include "app/qt/qt_copy_window.h"
-#include "copy/copy_procedure.h"
-#include "platform/installer_settings.h"
-#include "platform/platform_services.h"
+#include "app/copy_application.h"
 
 namespace {
 
@@ -81,10 +79,8 @@ int RunChild(const std::string& mode, const fs::path& cd, const fs::path& work) 
   ::setenv("VELMORA_MACHINE_REG", (records / "machine.reg").c_str(), 1);
   ::setenv("XDG_CONFIG_HOME", (records / "config").c_str(), 1);
 
-  velmora::PlatformServices services = velmora::MakePlatformServices();
-  velmora::InstallerSettings settings(*services.machineRegistry, *services.userSettings);
-  velmora::WindowsVersion version(*services.versionSource);
-  velmora::CopyProcedure procedure(*services.fileSystem, settings, version, '/');
+  velmora::CopyApplication program;
+  velmora::CopyProcedure& procedure = program.procedure;
 
   Seconds elapsed{};
   if (mode == "window") {

@@ -4,9 +4,7 @@
 #include <cstdlib>
 
 #include "app/qt/qt_copy_window.h"
-#include "copy/copy_procedure.h"
-#include "platform/installer_settings.h"
-#include "platform/platform_services.h"
+#include "app/copy_application.h"
 
 namespace {
 
@@ -28,14 +26,9 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);  // the command line is not read
   velmora::RegisterWindowFontSubstitutes();
 
-  velmora::PlatformServices services = velmora::MakePlatformServices();
-  velmora::InstallerSettings settings(*services.machineRegistry, *services.userSettings);
-  velmora::WindowsVersion version(*services.versionSource);
-  velmora::CopyProcedure procedure(*services.fileSystem, settings, version,
-                                   services.pathSeparator);
-
-  velmora::QtCopyWindow window(procedure);
-  procedure.SetProgressDisplay(window.runProgress());
+  velmora::CopyApplication program;
+  velmora::QtCopyWindow window(program.procedure);
+  program.procedure.SetProgressDisplay(window.runProgress());
   window.exec();  // the program ends as soon as the window is closed
   return 0;
 }

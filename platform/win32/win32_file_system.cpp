@@ -42,8 +42,9 @@ bool Win32FileSystem::Passes(const WIN32_FIND_DATAW& entry) const {
          filter_ == ListingFilter::kFoldersAndPlainFiles;
 }
 
-FsStatus Win32FileSystem::Settle(WIN32_FIND_DATAW& entry, std::string& name) {
-  while (!Passes(entry)) {
+FsStatus Win32FileSystem::Settle(WIN32_FIND_DATAW& entry, bool advance, std::string& name) {
+  while (advance || !Passes(entry)) {
+    advance = false;
     if (!FindNextFileW(listing_, &entry)) {
       const DWORD error = GetLastError();
       EndListing();
@@ -73,7 +74,7 @@ FsStatus Win32FileSystem::FindFirst(std::string_view pattern, ListingFilter filt
     return {};
   }
   filter_ = filter;
-  return Settle(entry, name);
+  return Settle(entry, /*advance=*/false, name);
 }
 
 FsStatus Win32FileSystem::FindNext(std::string& name) {
@@ -82,14 +83,7 @@ FsStatus Win32FileSystem::FindNext(std::string& name) {
     return {};
   }
   WIN32_FIND_DATAW entry{};
-  if (!FindNextFileW(listing_, &entry)) {
-    const DWORD error = GetLastError();
-    EndListing();
-    if (!IsNotFound(error)) return FsStatus{static_cast<int>(error)};
-    name.clear();
-    return {};
-  }
-  return Settle(entry, name);
+  return Settle(entry, /*advance=*/true, name);
 }
 
 FsStatus Win32FileSystem::GetAttributes(std::string_view path, uint32_t& attributes) {

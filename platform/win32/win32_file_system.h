@@ -24,8 +24,9 @@ class Win32FileSystem final : public FileSystem {
  private:
   void EndListing();
   bool Passes(const WIN32_FIND_DATAW& entry) const;
-  // Moves to the first entry from `entry` on that passes the filter, or ends the listing.
-  FsStatus Settle(WIN32_FIND_DATAW& entry, std::string& name);
+  // Moves past `entry` when `advance`, then on to the first entry that passes the filter; ends
+  // the listing when there is none.
+  FsStatus Settle(WIN32_FIND_DATAW& entry, bool advance, std::string& name);
 
   HANDLE listing_ = INVALID_HANDLE_VALUE;
   ListingFilter filter_ = ListingFilter::kPlainFiles;
