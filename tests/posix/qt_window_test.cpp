@@ -42,6 +42,15 @@ void AnswerNextBox(QtCopyWindow& window, SeenBox& seen) {
   timer->start(10);
 }
 
+// Shows the window, presses Execute and answers the box the run ends with.
+SeenBox PressExecute(QtCopyWindow& window) {
+  window.show();
+  SeenBox seen;
+  AnswerNextBox(window, seen);
+  window.executeButton()->click();
+  return seen;
+}
+
 // A copy run through the real Linux back-ends against stand-in installer records.
 class QtWindowTest : public ::testing::Test {
  protected:
@@ -91,10 +100,7 @@ TEST_F(QtWindowTest, OpensWithItsTextsLayoutAndFonts) {
 TEST_F(QtWindowTest, ExecuteReportsAMissingCdLocation) {
   WriteRecords("\"SystemDir\"=\"/opt/Velmora/System\"\n");
   QtCopyWindow window(procedure);
-  window.show();
-  SeenBox seen;
-  AnswerNextBox(window, seen);
-  window.executeButton()->click();
+  const SeenBox seen = PressExecute(window);
 
   ASSERT_TRUE(seen.seen);
   EXPECT_EQ(seen.title, QString::fromUtf8(" 【 Err 】"));
@@ -111,10 +117,7 @@ TEST_F(QtWindowTest, ExecuteReportsCompletionAndEndsGreenAndDisabled) {
   WriteRecords("\"SetupDir\"=\"" + sandbox.Path("cd") + "/\"\n\"SystemDir\"=\"" +
                sandbox.Path("install/Velmora/System") + "\"\n");
   QtCopyWindow window(procedure);
-  window.show();
-  SeenBox seen;
-  AnswerNextBox(window, seen);
-  window.executeButton()->click();
+  const SeenBox seen = PressExecute(window);
 
   ASSERT_TRUE(seen.seen);
   EXPECT_EQ(seen.title, QString::fromUtf8(" Velmora"));
