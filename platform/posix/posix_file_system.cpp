@@ -51,6 +51,7 @@ void PosixFileSystem::EndListing() {
 FsStatus PosixFileSystem::FindFirst(std::string_view pattern, ListingFilter filter,
                                     std::string& name) {
   EndListing();
+  lastEntryPath_.clear();
   if (HasNul(pattern)) return FsStatus{EINVAL};
   const std::string path(pattern);
   if (!path.empty() && path.back() == '/') {
@@ -113,6 +114,8 @@ FsStatus PosixFileSystem::FindNext(std::string& name) {
     }
     if (Passes(kind, filter_)) {
       name = entryName;
+      lastEntryPath_ = listedFolder_ + entryName;
+      lastEntryIsFolder_ = kind == EntryKind::kFolder;
       return {};
     }
   }
@@ -120,6 +123,10 @@ FsStatus PosixFileSystem::FindNext(std::string& name) {
 
 FsStatus PosixFileSystem::GetAttributes(std::string_view path, uint32_t& attributes) {
   if (HasNul(path)) return FsStatus{EINVAL};
+  if (!lastEntryPath_.empty() && path == lastEntryPath_) {
+    attributes = lastEntryIsFolder_ ? kAttributeDirectory : 0;
+    return {};
+  }
   int error = 0;
   const EntryKind kind = KindOf(std::string(path), error);
   if (error != 0) return FsStatus{error};

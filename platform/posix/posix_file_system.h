@@ -28,6 +28,10 @@ class PosixFileSystem final : public FileSystem {
   DIR* listing_ = nullptr;
   ListingFilter filter_ = ListingFilter::kPlainFiles;
   std::string listedFolder_;
+  // The entry the listing gave out last, as the folder recorded its type: its attributes are
+  // asked for next, and need no second look-up.
+  std::string lastEntryPath_;
+  bool lastEntryIsFolder_ = false;
   int dotEntriesGiven_ = 0;
 };
 
