@@ -1,6 +1,8 @@
 #include "platform/reg_file.h"
 
-#include <cctype>
+#include <algorithm>
+#include <iterator>
+#include <set>
 #include <utility>
 
 #include "platform/unicode_text.h"
@@ -11,14 +13,7 @@ namespace {
 constexpr std::string_view kHeaderUnicode = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kHeaderAnsi = "REGEDIT4";
 constexpr std::string_view kMachineRoot = "hkey_local_machine";
-
-std::string FoldName(std::string_view name) {
-  std::string folded(name);
-  for (char& c : folded) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return folded;
-}
+constexpr size_t kReadChunkBytes = 64 * 1024;
 
 std::string_view TrimSpaces(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -27,30 +22,17 @@ std::string_view TrimSpaces(std::string_view s) {
 }
 
 bool StartsWithFolded(std::string_view s, std::string_view foldedPrefix) {
-  return s.size() >= foldedPrefix.size() && FoldName(s.substr(0, foldedPrefix.size())) == foldedPrefix;
+  return s.size() >= foldedPrefix.size() &&
+         FoldRegistryName(s.substr(0, foldedPrefix.size())) == foldedPrefix;
 }
 
-std::string DecodeFileText(std::string_view bytes) {
-  if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
-    return Utf16LeBytesToUtf8(bytes.substr(2));
-  }
-  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-  return std::string(bytes);
+// `key` is `base` or lies below it; every key lies below the root, whose path is empty.
+bool IsAtOrBelow(std::string_view key, std::string_view base) {
+  return base.empty() || key == base ||
+         (key.size() > base.size() && key.substr(0, base.size()) == base && key[base.size()] == '\\');
 }
 
-std::vector<std::string_view> SplitLines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  size_t start = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' || text[i] == '\n') {
-      lines.push_back(text.substr(start, i - start));
-      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      start = i + 1;
-    }
-  }
-  if (start < text.size()) lines.push_back(text.substr(start));
-  return lines;
-}
+bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -114,71 +96,253 @@ std::optional<uint32_t> ReadHexNumber(std::string_view digits, size_t maxDigits)
 
 bool IsNarrowStringType(uint32_t type) { return type == 1 || type == 2 || type == 7; }
 
-}  // namespace
-
-std::optional<std::string> FoldRegistryKeyPath(std::string_view keyPath) {
-  if (keyPath.empty()) return std::string();
-  if (keyPath.front() == '\\' || keyPath.back() == '\\' || keyPath.find("\\\\") != keyPath.npos) {
-    return std::nullopt;
-  }
-  return FoldName(keyPath);
-}
-
-class RegFileParser {
+// What the parser finds, in file order. Key paths and value names come folded.
+class RegFileSink {
  public:
-  RegFileParser(RegFile& file, std::vector<RegFileDiagnostic>& diagnostics)
-      : file_(file), diagnostics_(diagnostics) {}
+  virtual ~RegFileSink() = default;
+  virtual void DefineKey(const std::string& key) = 0;
+  virtual void DeleteKeyTree(const std::string& key) = 0;
+  virtual void SetValue(const std::string& key, std::string name, RegFileValue value) = 0;
+  virtual void DeleteValue(const std::string& key, const std::string& name) = 0;
+};
 
-  void Parse(std::string_view fileBytes) {
-    const std::string text = DecodeFileText(fileBytes);
-    const std::vector<std::string_view> lines = SplitLines(text);
+// Keeps one key: its values, and which of it and the keys below it are defined and not deleted
+// since. Everything else in the file passes through without being kept.
+class WantedKeySink final : public RegFileSink {
+ public:
+  explicit WantedKeySink(std::optional<std::string> wanted) : wanted_(std::move(wanted)) {}
 
-    size_t index = 0;
-    while (index < lines.size() && TrimSpaces(lines[index]).empty()) ++index;
-    if (index == lines.size()) {
-      Report(0, "empty file: no registry export header");
+  void DefineKey(const std::string& key) override {
+    if (!wanted_) return;
+    if (key == *wanted_) {
+      defined_ = true;
+    } else if (IsAtOrBelow(key, *wanted_)) {
+      below_.insert(key);
+    }
+  }
+
+  void DeleteKeyTree(const std::string& key) override {
+    if (!wanted_) return;
+    if (IsAtOrBelow(*wanted_, key)) {
+      defined_ = false;
+      below_.clear();
+      values_.clear();
       return;
     }
-    const std::string_view header = TrimSpaces(lines[index]);
-    if (header == kHeaderUnicode) {
-      unicodeExport_ = true;
-    } else if (header == kHeaderAnsi) {
-      unicodeExport_ = false;
-    } else {
-      Report(static_cast<int>(index) + 1,
-             "not a registry export file: the first line must be \"" + std::string(kHeaderUnicode) +
-                 "\" or \"" + std::string(kHeaderAnsi) + "\"");
-      return;
+    if (!IsAtOrBelow(key, *wanted_)) return;
+    // Keys sharing the prefix sort together, with siblings such as "a!" between "a" and "a\b".
+    for (auto it = below_.lower_bound(key);
+         it != below_.end() && std::string_view(*it).substr(0, key.size()) == key;) {
+      it = IsAtOrBelow(*it, key) ? below_.erase(it) : std::next(it);
     }
+  }
 
-    for (++index; index < lines.size(); ++index) {
-      const int lineNumber = static_cast<int>(index) + 1;
-      std::string logical(TrimSpaces(lines[index]));
-      // Hex data may run over several lines, each but the last ending in a backslash.
-      while (!logical.empty() && logical.back() == '\\' && IsHexValueLine(logical)) {
-        logical.pop_back();
-        if (++index == lines.size()) {
-          Report(lineNumber, "file ends inside a continued value");
-          return;
-        }
-        logical += TrimSpaces(lines[index]);
-      }
-      ParseLine(logical, lineNumber);
-    }
+  void SetValue(const std::string& key, std::string name, RegFileValue value) override {
+    if (wanted_ && key == *wanted_) values_[std::move(name)] = std::move(value);
+  }
+
+  void DeleteValue(const std::string& key, const std::string& name) override {
+    if (wanted_ && key == *wanted_) values_.erase(name);
+  }
+
+  RegFileKey TakeResult() {
+    const bool exists = wanted_ && (wanted_->empty() || defined_ || !below_.empty());
+    return RegFileKey{exists, std::move(values_)};
   }
 
  private:
+  std::optional<std::string> wanted_;
+  bool defined_ = false;
+  std::set<std::string> below_;
+  std::map<std::string, RegFileValue> values_;
+};
+
+// Bytes in, in pieces of any size: decoded (UTF-16LE after a byte-order mark, otherwise taken as
+// they are), cut into physical lines (CR, LF or CR LF), joined into logical lines (hex data
+// continued with a trailing backslash) and parsed, each in turn, holding at most one line.
+class RegFileParser {
+ public:
+  RegFileParser(RegFileSink& sink, const RegFileDiagnosticSink& report)
+      : sink_(sink), report_(report) {}
+
+  void Feed(std::string_view bytes) {
+    if (encoding_ == Encoding::kUndecided) {
+      const size_t take = std::min(bytes.size(), size_t{3} - lead_.size());
+      lead_.append(bytes.substr(0, take));
+      bytes.remove_prefix(take);
+      if (lead_.size() < 3) return;
+      DecideEncoding();
+    }
+    Decode(bytes);
+  }
+
+  void Finish() {
+    if (encoding_ == Encoding::kUndecided) DecideEncoding();
+    if (encoding_ == Encoding::kUtf16Le && (carriedUnit_ || oddByte_)) {
+      // A high surrogate with nothing after it, and an odd last byte, are each U+FFFD.
+      std::u16string units;
+      if (carriedUnit_) units += *carriedUnit_;
+      if (oddByte_) units += u'\uFFFD';
+      SplitLines(Utf16ToUtf8(units));
+    }
+    if (stage_ != Stage::kDone && lineLength_ > 0) EndLine();
+    if (stage_ == Stage::kHeader) {
+      Report(0, "empty file: no registry export header");
+    } else if (stage_ == Stage::kBody && continuing_) {
+      Report(logicalStart_, "file ends inside a continued value");
+    }
+    stage_ = Stage::kDone;
+  }
+
+  // Nothing further in the file can change the outcome.
+  bool done() const { return stage_ == Stage::kDone; }
+
+ private:
+  enum class Encoding { kUndecided, kNarrow, kUtf16Le };
+  enum class Stage { kHeader, kBody, kDone };
+
+  void DecideEncoding() {
+    std::string_view lead = lead_;
+    if (lead.size() >= 2 && lead[0] == '\xFF' && lead[1] == '\xFE') {
+      encoding_ = Encoding::kUtf16Le;
+      lead.remove_prefix(2);
+    } else {
+      encoding_ = Encoding::kNarrow;
+      if (lead == "\xEF\xBB\xBF") lead.remove_prefix(3);
+    }
+    Decode(lead);
+  }
+
+  void Decode(std::string_view bytes) {
+    if (bytes.empty() || done()) return;
+    if (encoding_ == Encoding::kNarrow) {
+      SplitLines(bytes);
+      return;
+    }
+    // A code unit may straddle two pieces (its odd byte is kept), and so may a surrogate pair
+    // (its high half is kept), so that each piece converts on its own.
+    units_.clear();
+    if (carriedUnit_) units_ += *carriedUnit_;
+    carriedUnit_.reset();
+    const auto byte = [](char c) { return static_cast<char16_t>(static_cast<unsigned char>(c)); };
+    size_t i = 0;
+    if (oddByte_) {
+      units_ += static_cast<char16_t>(byte(*oddByte_) | (byte(bytes[0]) << 8));
+      oddByte_.reset();
+      i = 1;
+    }
+    for (; i + 1 < bytes.size(); i += 2) {
+      units_ += static_cast<char16_t>(byte(bytes[i]) | (byte(bytes[i + 1]) << 8));
+    }
+    if (i < bytes.size()) oddByte_ = bytes[i];
+    if (!units_.empty() && IsHighSurrogate(units_.back())) {
+      carriedUnit_ = units_.back();
+      units_.pop_back();
+    }
+    SplitLines(Utf16ToUtf8(units_));
+  }
+
+  void SplitLines(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && !done()) {
+      if (afterCr_) {
+        afterCr_ = false;
+        if (text[i] == '\n') {  // the LF of a CR LF that the previous piece ended in
+          ++i;
+          continue;
+        }
+      }
+      const size_t end = text.find_first_of("\r\n", i);
+      if (end == std::string_view::npos) {
+        AppendToLine(text.substr(i));
+        return;
+      }
+      AppendToLine(text.substr(i, end - i));
+      afterCr_ = text[end] == '\r';
+      EndLine();
+      i = end + 1;
+    }
+  }
+
+  void AppendToLine(std::string_view piece) {
+    if (piece.empty()) return;
+    lineLength_ += piece.size();
+    if (line_.size() < RegFile::kMaxLineBytes) {
+      line_.append(piece.substr(0, RegFile::kMaxLineBytes - line_.size()));
+    }
+    const std::string_view trimmed = TrimSpaces(piece);
+    if (!trimmed.empty()) lastNonBlank_ = trimmed.back();
+  }
+
+  void EndLine() {
+    ++lineNumber_;
+    // A line of blanks is blank however long; the rest of an overlong line is not kept.
+    const bool blank = !lastNonBlank_;
+    const bool overlong = !blank && lineLength_ > RegFile::kMaxLineBytes;
+    const std::string_view trimmed = blank ? std::string_view() : TrimSpaces(line_);
+    if (stage_ == Stage::kHeader) {
+      HeaderLine(trimmed, overlong);
+    } else {
+      BodyLine(trimmed, overlong, lastNonBlank_ == '\\');
+    }
+    line_.clear();
+    lineLength_ = 0;
+    lastNonBlank_.reset();
+  }
+
+  void HeaderLine(std::string_view trimmed, bool overlong) {
+    if (trimmed.empty()) return;
+    if (!overlong && trimmed == kHeaderUnicode) {
+      unicodeExport_ = true;
+      stage_ = Stage::kBody;
+    } else if (!overlong && trimmed == kHeaderAnsi) {
+      unicodeExport_ = false;
+      stage_ = Stage::kBody;
+    } else {
+      Report(lineNumber_, "not a registry export file: the first line must be \"" +
+                              std::string(kHeaderUnicode) + "\" or \"" + std::string(kHeaderAnsi) +
+                              "\"");
+      stage_ = Stage::kDone;
+    }
+  }
+
+  void BodyLine(std::string_view trimmed, bool overlong, bool endsInBackslash) {
+    if (skipping_) {  // continuation lines of a line skipped as too long
+      skipping_ = endsInBackslash;
+      return;
+    }
+    if (overlong || (continuing_ && logical_.size() - 1 + trimmed.size() > RegFile::kMaxLineBytes)) {
+      Report(continuing_ ? logicalStart_ : lineNumber_,
+             "line longer than " + std::to_string(RegFile::kMaxLineBytes) + " bytes: skipped");
+      continuing_ = false;
+      logical_.clear();
+      skipping_ = endsInBackslash;
+      return;
+    }
+    if (continuing_) {
+      logical_.pop_back();
+      logical_ += trimmed;
+      // Still a hex value line: its start is unchanged.
+      continuing_ = !logical_.empty() && logical_.back() == '\\';
+    } else {
+      logical_.assign(trimmed);
+      logicalStart_ = lineNumber_;
+      // Hex data may run over several lines, each but the last ending in a backslash.
+      continuing_ = !logical_.empty() && logical_.back() == '\\' && IsHexValueLine(logical_);
+    }
+    if (!continuing_) ParseLine(logical_, logicalStart_);
+  }
+
   static bool IsHexValueLine(std::string_view line) {
     if (line.empty() || (line.front() != '"' && line.front() != '@')) return false;
-    const size_t equals = line.rfind("=hex");
-    return equals != std::string_view::npos;
+    return line.rfind("=hex") != std::string_view::npos;
   }
 
-  void Report(int line, std::string message) {
-    diagnostics_.push_back(RegFileDiagnostic{line, std::move(message)});
+  void Report(int64_t line, std::string message) {
+    if (report_) report_(RegFileDiagnostic{line, std::move(message)});
   }
 
-  void ParseLine(std::string_view line, int lineNumber) {
+  void ParseLine(std::string_view line, int64_t lineNumber) {
     if (line.empty() || line.front() == ';') return;
     if (line.front() == '[') {
       ParseSection(line, lineNumber);
@@ -191,7 +355,7 @@ class RegFileParser {
     Report(lineNumber, "neither a [key], a value nor a comment");
   }
 
-  void ParseSection(std::string_view line, int lineNumber) {
+  void ParseSection(std::string_view line, int64_t lineNumber) {
     currentKey_.reset();
     sawSection_ = true;
     if (line.back() != ']') {
@@ -207,30 +371,20 @@ class RegFileParser {
       if (path.front() != '\\') return;  // HKEY_LOCAL_MACHINEX: another root
       path.remove_prefix(1);
     }
-    const std::optional<std::string> folded = FoldRegistryKeyPath(path);
+    std::optional<std::string> folded = FoldRegistryKeyPath(path);
     if (!folded) {
       Report(lineNumber, "key path with an empty component");
       return;
     }
     if (deletion) {
-      DeleteKeyTree(*folded);
+      sink_.DeleteKeyTree(*folded);
       return;
     }
-    currentKey_ = *folded;
-    file_.keys_[*folded];
+    sink_.DefineKey(*folded);
+    currentKey_ = std::move(folded);
   }
 
-  void DeleteKeyTree(const std::string& folded) {
-    for (auto it = file_.keys_.begin(); it != file_.keys_.end();) {
-      const std::string& key = it->first;
-      const bool below = folded.empty() || key == folded ||
-                         (key.size() > folded.size() && key.compare(0, folded.size(), folded) == 0 &&
-                          key[folded.size()] == '\\');
-      it = below ? file_.keys_.erase(it) : std::next(it);
-    }
-  }
-
-  void ParseValue(std::string_view line, int lineNumber) {
+  void ParseValue(std::string_view line, int64_t lineNumber) {
     size_t pos = 0;
     std::string name;
     if (line.front() == '@') {
@@ -255,7 +409,7 @@ class RegFileParser {
       return;
     }
     if (data == "-") {
-      file_.keys_[*currentKey_].erase(FoldName(name));
+      sink_.DeleteValue(*currentKey_, FoldRegistryName(name));
       return;
     }
     std::optional<RegFileValue> value = ParseData(data);
@@ -263,7 +417,7 @@ class RegFileParser {
       Report(lineNumber, "value data not understood: " + std::string(data.substr(0, 40)));
       return;
     }
-    file_.keys_[*currentKey_][FoldName(name)] = std::move(*value);
+    sink_.SetValue(*currentKey_, FoldRegistryName(name), std::move(*value));
   }
 
   std::optional<RegFileValue> ParseData(std::string_view data) const {
@@ -302,16 +456,104 @@ class RegFileParser {
     return RegFileValue{type, std::move(*bytes)};
   }
 
-  RegFile& file_;
-  std::vector<RegFileDiagnostic>& diagnostics_;
+  RegFileSink& sink_;
+  const RegFileDiagnosticSink& report_;
+
+  // Decoding.
+  Encoding encoding_ = Encoding::kUndecided;
+  std::string lead_;  // the first bytes, until they tell the encoding
+  std::optional<char> oddByte_;
+  std::optional<char16_t> carriedUnit_;
+  std::u16string units_;
+
+  // Physical lines.
+  std::string line_;  // at most kMaxLineBytes of the line
+  size_t lineLength_ = 0;
+  std::optional<char> lastNonBlank_;
+  bool afterCr_ = false;
+  int64_t lineNumber_ = 0;
+
+  // Logical lines.
+  Stage stage_ = Stage::kHeader;
+  std::string logical_;
+  int64_t logicalStart_ = 0;
+  bool continuing_ = false;
+  bool skipping_ = false;
+
   bool unicodeExport_ = true;
   bool sawSection_ = false;
   std::optional<std::string> currentKey_;
 };
 
+}  // namespace
+
+// Keeps every key of the file.
+class WholeFileSink final : public RegFileSink {
+ public:
+  explicit WholeFileSink(RegFile& file) : keys_(file.keys_) {}
+
+  void DefineKey(const std::string& key) override { keys_[key]; }
+
+  void DeleteKeyTree(const std::string& key) override {
+    for (auto it = keys_.begin(); it != keys_.end();) {
+      it = IsAtOrBelow(it->first, key) ? keys_.erase(it) : std::next(it);
+    }
+  }
+
+  void SetValue(const std::string& key, std::string name, RegFileValue value) override {
+    keys_[key][std::move(name)] = std::move(value);
+  }
+
+  void DeleteValue(const std::string& key, const std::string& name) override {
+    keys_[key].erase(name);
+  }
+
+ private:
+  std::map<std::string, RegFile::Values>& keys_;
+};
+
+std::string FoldRegistryName(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return folded;
+}
+
+std::optional<std::string> FoldRegistryKeyPath(std::string_view keyPath) {
+  if (keyPath.empty()) return std::string();
+  if (keyPath.front() == '\\' || keyPath.back() == '\\' || keyPath.find("\\\\") != keyPath.npos) {
+    return std::nullopt;
+  }
+  return FoldRegistryName(keyPath);
+}
+
+const RegFileValue* RegFileKey::FindValue(std::string_view valueName) const {
+  const auto value = values.find(FoldRegistryName(valueName));
+  return value == values.end() ? nullptr : &value->second;
+}
+
+RegFileKey RegFile::ParseKey(const RegFileByteSource& source, std::string_view keyPath,
+                             const RegFileDiagnosticSink& report) {
+  WantedKeySink sink(FoldRegistryKeyPath(keyPath));
+  RegFileParser parser(sink, report);
+  std::string buffer(kReadChunkBytes, '\0');
+  while (!parser.done()) {
+    const size_t count = source(buffer.data(), buffer.size());
+    if (count == 0) break;
+    parser.Feed(std::string_view(buffer).substr(0, count));
+  }
+  parser.Finish();
+  return sink.TakeResult();
+}
+
 RegFile RegFile::Parse(std::string_view fileBytes, std::vector<RegFileDiagnostic>& diagnostics) {
   RegFile file;
-  RegFileParser(file, diagnostics).Parse(fileBytes);
+  WholeFileSink sink(file);
+  const RegFileDiagnosticSink report = [&](const RegFileDiagnostic& d) { diagnostics.push_back(d); };
+  RegFileParser parser(sink, report);
+  parser.Feed(fileBytes);
+  parser.Finish();
   return file;
 }
 
@@ -332,8 +574,18 @@ const RegFileValue* RegFile::FindValue(std::string_view keyPath, std::string_vie
   if (!folded) return nullptr;
   const auto key = keys_.find(*folded);
   if (key == keys_.end()) return nullptr;
-  const auto value = key->second.find(FoldName(valueName));
+  const auto value = key->second.find(FoldRegistryName(valueName));
   return value == key->second.end() ? nullptr : &value->second;
+}
+
+RegFileKey RegFile::Key(std::string_view keyPath) const {
+  RegFileKey result;
+  result.exists = HasKey(keyPath);
+  const std::optional<std::string> folded = FoldRegistryKeyPath(keyPath);
+  if (!folded) return result;
+  const auto key = keys_.find(*folded);
+  if (key != keys_.end()) result.values = key->second;
+  return result;
 }
 
 }  // namespace velmora

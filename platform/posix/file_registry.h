@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 
 #include "platform/machine_registry.h"
@@ -9,8 +10,10 @@
 namespace velmora {
 
 // HKEY_LOCAL_MACHINE read from a registry export file. The file is read again at every key
-// opened, as the real registry would show a change; each distinct problem with it is written to
-// stderr once, naming the file and line.
+// opened, as the real registry would show a change: in one pass, in pieces, keeping only the key
+// opened, so that neither the file's size nor its content sets the memory used. Only a regular
+// file is read; anything else (a folder, a pipe, a device) counts as no file. Each distinct
+// problem with the file is written to stderr once, naming the file and line.
 class FileRegistry final : public MachineRegistry {
  public:
   explicit FileRegistry(std::string path) : path_(std::move(path)) {}
@@ -24,17 +27,16 @@ class FileRegistry final : public MachineRegistry {
   // VELMORA_MACHINE_REG, or /etc/velmora/machine.reg when that is not set.
   static std::string DefaultPath();
 
+  // Problems with the file written at one reading of it; the rest are counted in one line.
+  static constexpr int kMaxReportedProblems = 10;
+
  private:
-  struct OpenKey {
-    RegFile snapshot;
-    std::string path;
-  };
   void ReportOnce(const std::string& message);
 
   std::string path_;
-  std::map<RegKeyHandle, OpenKey> openKeys_;
+  std::map<RegKeyHandle, RegFileKey> openKeys_;
   RegKeyHandle nextHandle_ = 1;
-  std::map<std::string, bool> reported_;
+  std::set<std::string> reported_;
 };
 
 }  // namespace velmora
