@@ -272,6 +272,12 @@ class RegFileParser {
     }
     const std::string_view trimmed = TrimSpaces(piece);
     if (!trimmed.empty()) lastNonBlank_ = trimmed.back();
+    // A first line this long is no header: the file is known not to be an export without
+    // waiting for the line's end, which may never come.
+    if (stage_ == Stage::kHeader && lastNonBlank_ && lineLength_ > RegFile::kMaxLineBytes) {
+      ++lineNumber_;
+      HeaderLine(TrimSpaces(line_), /*overlong=*/true);
+    }
   }
 
   void EndLine() {
