@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -10,12 +11,13 @@
 
 namespace velmora::testing {
 
-// An in-memory HKEY_LOCAL_MACHINE that answers as the narrow registry calls do, and records
-// which keys were opened and closed.
+// An in-memory HKEY_LOCAL_MACHINE that answers as the narrow registry calls do (key paths and
+// value names without regard to case), and records which keys were opened and closed and whether
+// each query was handed a zero-filled buffer.
 class FakeRegistry final : public MachineRegistry {
  public:
   void SetValue(const std::string& key, const std::string& name, uint32_t type, std::string bytes) {
-    values_[*FoldRegistryKeyPath(key)][name] = RegFileValue{type, std::move(bytes)};
+    values_[*FoldRegistryKeyPath(key)][FoldRegistryName(name)] = RegFileValue{type, std::move(bytes)};
   }
   void SetString(const std::string& key, const std::string& name, const std::string& text) {
     SetValue(key, name, kRegSz, text + '\0');
@@ -35,8 +37,10 @@ class FakeRegistry final : public MachineRegistry {
 
   long QueryValue(RegKeyHandle key, std::string_view valueName, uint32_t& type, uint8_t* buffer,
                   uint32_t& byteCount) override {
+    buffersZeroFilled.push_back(
+        std::all_of(buffer, buffer + byteCount, [](uint8_t b) { return b == 0; }));
     const auto& values = values_.at(open_.at(key));
-    const auto value = values.find(std::string(valueName));
+    const auto value = values.find(FoldRegistryName(valueName));
     if (value == values.end()) return kRegFileNotFound;
     type = value->second.type;
     const auto size = static_cast<uint32_t>(value->second.bytes.size());
@@ -60,6 +64,7 @@ class FakeRegistry final : public MachineRegistry {
   size_t openKeyCount() const { return open_.size(); }
 
   std::vector<std::string> openedPaths;
+  std::vector<bool> buffersZeroFilled;  // one entry per QueryValue, in call order
   int closeCount = 0;
 
  private:

@@ -105,11 +105,20 @@ TEST_F(RegistryReaderTest, AMissingKeyGivesGetErr) {
 }
 
 TEST_F(RegistryReaderTest, EachCallStartsFromAZeroFilledBuffer) {
-  // A short value read after a long one shows nothing of the long one.
+  // A short value read after a long one shows nothing of the long one: every query, the second
+  // included, is handed a buffer of 256 zeros.
   registry.SetValue(kKey, "Long", kRegBinary, std::string(200, '\x7F'));
   registry.SetValue(kKey, "Short", kRegMultiSz, Bytes({'a', 0}));
   Read("Long");
   EXPECT_EQ(Read("Short"), "a\r\n");
+  EXPECT_EQ(registry.buffersZeroFilled, (std::vector<bool>{true, true}));
+}
+
+TEST_F(RegistryReaderTest, ValueNamesCompareWithoutCase) {
+  registry.SetString(kKey, "SetupDir", "E:\\");
+  const std::pair<const char*, const char*> rows[] = {
+      {"SetupDir", "E:\\"}, {"SETUPDIR", "E:\\"}, {"setupdir", "E:\\"}, {"SetupDi", "GetErr"}};
+  for (const auto& [name, expected] : rows) EXPECT_EQ(Read(name), expected) << name;
 }
 
 }  // namespace
