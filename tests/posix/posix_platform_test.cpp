@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <functional>
 
 #include "platform/installer_settings.h"
 #include "platform/posix/file_registry.h"
@@ -59,6 +65,145 @@ TEST(FileRegistryTest, MissingOrGarbledFilesGiveGetErr) {
     reader.ReadRegistryValue();
     EXPECT_EQ(reader.RegValueData, "GetErr") << file;
   }
+}
+
+std::string ReadSetupDir(const std::string& file) {
+  FileRegistry registry(file);
+  RegistryReader reader(registry);
+  reader.RegKeyPath = "Velmora\\Info";
+  reader.RegValueName = "SetupDir";
+  reader.ReadRegistryValue();
+  return reader.RegValueData;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t start = 0, end; start < text.size(); start = end + 1) {
+    end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+  }
+  return lines;
+}
+
+struct FileKindRow {
+  const char* name;
+  std::function<std::string(testing::Sandbox&)> make;  // gives the path to read
+  const char* expected;  // nullptr: GetErr, with one diagnostic that says this:
+  const char* diagnostic;
+};
+
+// A folder, a pipe, a device or a socket is never read: one line on stderr names it, the answer
+// is GetErr, and nothing waits. Links are followed to what they name.
+TEST(FileRegistryTest, NothingButARegularFileIsRead) {
+  const auto unixSocket = [](testing::Sandbox& sandbox) {
+    const std::string path = sandbox.Path("socket.reg");
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(::listen(fd, 1), 0);  // left open: the socket stays live until the test ends
+    return path;
+  };
+  const FileKindRow rows[] = {
+      {"folder", [](testing::Sandbox& s) { s.MakeFolder("dir.reg"); return s.Path("dir.reg"); },
+       nullptr, "it is a folder, not a regular file"},
+      {"named pipe without a writer",
+       [](testing::Sandbox& s) {
+         EXPECT_EQ(::mkfifo(s.Path("pipe.reg").c_str(), 0600), 0);
+         return s.Path("pipe.reg");
+       },
+       nullptr, "it is a named pipe, not a regular file"},
+      {"endless device", [](testing::Sandbox&) { return std::string("/dev/zero"); }, nullptr,
+       "it is a device, not a regular file"},
+      {"empty device", [](testing::Sandbox&) { return std::string("/dev/null"); }, nullptr,
+       "it is a device, not a regular file"},
+      // A socket cannot even be opened.
+      {"socket", unixSocket, nullptr, std::strerror(ENXIO)},
+      {"link to a pipe",
+       [](testing::Sandbox& s) {
+         EXPECT_EQ(::mkfifo(s.Path("pipe").c_str(), 0600), 0);
+         EXPECT_EQ(::symlink(s.Path("pipe").c_str(), s.Path("link.reg").c_str()), 0);
+         return s.Path("link.reg");
+       },
+       nullptr, "it is a named pipe, not a regular file"},
+      {"link to a regular file",
+       [](testing::Sandbox& s) {
+         s.WriteFile("machine.reg", kExport);
+         EXPECT_EQ(::symlink(s.Path("machine.reg").c_str(), s.Path("link.reg").c_str()), 0);
+         return s.Path("link.reg");
+       },
+       "/media/cdrom/", nullptr},
+  };
+  for (const FileKindRow& row : rows) {
+    testing::Sandbox sandbox;
+    const std::string path = row.make(sandbox);
+    ::alarm(10);  // a read that waits ends the test run here rather than never
+    ::testing::internal::CaptureStderr();
+    const std::string answer = ReadSetupDir(path);
+    const std::vector<std::string> diagnostics = Lines(::testing::internal::GetCapturedStderr());
+    ::alarm(0);
+    if (row.expected != nullptr) {
+      EXPECT_EQ(answer, row.expected) << row.name;
+      EXPECT_TRUE(diagnostics.empty()) << row.name;
+      continue;
+    }
+    EXPECT_EQ(answer, "GetErr") << row.name;
+    ASSERT_EQ(diagnostics.size(), 1u) << row.name;
+    EXPECT_EQ(diagnostics[0], "velmora: " + path + ": cannot read the machine registry file: " +
+                                  row.diagnostic)
+        << row.name;
+  }
+}
+
+// What the file says last about the key holds, values and the key itself alike.
+TEST(FileRegistryTest, DefinitionsAndDeletionsApplyInFileOrder) {
+  const std::string head =
+      "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Info]\n"
+      "\"SetupDir\"=\"/media/cdrom/\"\n";
+  const std::pair<std::string, const char*> rows[] = {
+      {head, "/media/cdrom/"},
+      {head + "\"SetupDir\"=-\n", "GetErr"},
+      {head + "\"SETUPDIR\"=\"/media/other/\"\n", "/media/other/"},
+      {head + "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora]\n", "GetErr"},
+      {head + "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora]\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Info]\n"
+              "\"SetupDir\"=\"/media/again/\"\n",
+       "/media/again/"},
+  };
+  for (const auto& [text, expected] : rows) {
+    testing::Sandbox sandbox;
+    sandbox.WriteFile("machine.reg", text);
+    EXPECT_EQ(ReadSetupDir(sandbox.Path("machine.reg")), expected) << text;
+  }
+}
+
+// Problems name the file and line, once each however often the file is read, and a file full of
+// them shows the first few and a count.
+TEST(FileRegistryTest, ProblemsAreReportedByLineAndBounded) {
+  testing::Sandbox sandbox;
+  std::string text =
+      "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Info]\n"
+      "\"Other\"=\"" + std::string(RegFile::kMaxLineBytes, 'x') + "\"\n";
+  for (int i = 0; i < 25; ++i) text += "stray\n";
+  text += "\"SetupDir\"=\"/media/cdrom/\"\n";
+  sandbox.WriteFile("machine.reg", text);
+  const std::string path = sandbox.Path("machine.reg");
+
+  FileRegistry registry(path);
+  RegistryReader reader(registry);
+  reader.RegKeyPath = "Velmora\\Info";
+  reader.RegValueName = "SetupDir";
+  ::testing::internal::CaptureStderr();
+  for (int i = 0; i < 3; ++i) {
+    reader.ReadRegistryValue();
+    EXPECT_EQ(reader.RegValueData, "/media/cdrom/");
+  }
+  const std::vector<std::string> diagnostics = Lines(::testing::internal::GetCapturedStderr());
+  ASSERT_EQ(diagnostics.size(), FileRegistry::kMaxReportedProblems + 1u);
+  EXPECT_EQ(diagnostics[0], "velmora: " + path + ":3: line longer than 1048576 bytes: skipped");
+  EXPECT_EQ(diagnostics[1], "velmora: " + path + ":4: neither a [key], a value nor a comment");
+  EXPECT_EQ(diagnostics.back(), "velmora: " + path + ": 16 more problems not shown");
 }
 
 TEST(FileRegistryTest, DefaultPathComesFromTheEnvironment) {
