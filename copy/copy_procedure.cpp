@@ -205,7 +205,7 @@ void CopyProcedure::CopyFolderFiles(const std::string& listedFolder,
         progress_->SetProgressText(std::to_string(CopiedFileCount));
         progress_->ProcessPendingMessages();
         const std::string target = destination + separator_ + EntryName;
-        if (!AlreadyCopied(source, target) && !fileSystem_.CopyFileOver(source, target).ok()) {
+        if (!AlreadyCopied(source, target) && !fileSystem_.CopyFileOver(source, target, *this).ok()) {
           ++failures_.filesNotCopied;
         }
       }
@@ -219,6 +219,10 @@ void CopyProcedure::CopyFolderFiles(const std::string& listedFolder,
 }
 
 void CopyProcedure::FinishRun() {
+  // Nothing may tell a later run that this one finished, nor that a copy of it stands, before
+  // its copies are on the disk: a power loss could leave a file of the right size and time with
+  // no content, and it would be taken as copied for good.
+  if (!fileSystem_.FlushCopies(InstallRoot).ok()) failures_.notWrittenToDisk = true;
   progress_->SetProgressText("");
   progress_->ProcessPendingMessages();
   if (failures_.any()) {

@@ -20,7 +20,7 @@ inline constexpr const char* kCopyRecordKey = "UnderWay";
 
 // One copy run from the install CD to the destination the installer recorded. Its state lives
 // for the program's life and is overwritten by each run.
-class CopyProcedure final : public CopyRunner {
+class CopyProcedure final : public CopyRunner, private CopyProgress {
  public:
   CopyProcedure(FileSystem& fileSystem, InstallerSettings& settings, WindowsVersion& version,
                 char separator);
@@ -57,6 +57,8 @@ class CopyProcedure final : public CopyRunner {
   void CopyFolderFiles(const std::string& listedFolder, const std::string& destination);
   bool AlreadyCopied(const std::string& source, const std::string& destination);
   void FinishRun();
+  // Between the chunks of a long copy, as between files, the window repaints.
+  void ChunkCopied() override { progress_->ProcessPendingMessages(); }
 
   bool PlainFileExists(const std::string& path);
   bool FolderExists(const std::string& path);

@@ -22,6 +22,7 @@ std::string CopyFailureText(const CopyFailures& failures) {
   if (failures.foldersNotRead != 0) {
     text += "ＣＤのフォルダ" + FullWidthNumber(failures.foldersNotRead) + "個を読み取れませんでした。";
   }
+  if (failures.notWrittenToDisk) text += "コピーしたファイルをディスクに書き込めませんでした。";
   text += "もう一度「実 行」を押して下さい。";
   return text;
 }

@@ -19,7 +19,10 @@ struct CopyFailures {
   uint64_t filesNotCopied = 0;
   uint64_t foldersNotMade = 0;
   uint64_t foldersNotRead = 0;  // CD folders whose listing failed
-  bool any() const { return filesNotCopied + foldersNotMade + foldersNotRead != 0; }
+  bool notWrittenToDisk = false;  // the copies could not be put on stable storage
+  bool any() const {
+    return filesNotCopied + foldersNotMade + foldersNotRead != 0 || notWrittenToDisk;
+  }
 };
 
 // For example "　ファイル３個をコピーできませんでした。もう一度「実 行」を押して下さい。"

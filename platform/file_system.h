@@ -1,5 +1,8 @@
 #pragma once
 
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -24,6 +27,44 @@ struct FileStamp {
   uint64_t size = 0;
   int64_t modified = 0;  // the platform's own ticks; compared only with each other
   bool operator==(const FileStamp&) const = default;
+};
+
+// What a copy under way reports between its chunks: the copy run lets the window repaint there.
+class CopyProgress {
+ public:
+  virtual void ChunkCopied() = 0;
+
+ protected:
+  ~CopyProgress() = default;
+};
+
+// Sizes the chunks of a copy by the time each takes. A read from a CD at 2 MB/s blocks until its
+// whole chunk has arrived, so a fixed large chunk would hold the caller for seconds; a fast disk
+// copies best in large chunks. The size carries over from one copy to the next.
+class ChunkPacer {
+ public:
+  static constexpr size_t kSmallest = size_t{64} << 10;
+  static constexpr size_t kLargest = size_t{4} << 20;
+  static constexpr std::chrono::milliseconds kQuick{10};
+  static constexpr std::chrono::milliseconds kSlow{30};
+  static constexpr std::chrono::milliseconds kAim{15};
+
+  size_t size() const { return size_; }
+
+  // `took` is how long the last chunk of `size()` bytes took.
+  void Took(std::chrono::steady_clock::duration took) {
+    if (took < kQuick) {
+      size_ = std::min(size_ * 2, kLargest);
+    } else if (took > kSlow) {
+      // Straight to the size the source's rate gives for the aim, not one halving at a time.
+      const uint64_t aim = std::chrono::nanoseconds(kAim).count();
+      const uint64_t spent = static_cast<uint64_t>(std::chrono::nanoseconds(took).count());
+      size_ = std::max(kSmallest, static_cast<size_t>(uint64_t{size_} * aim / spent));
+    }
+  }
+
+ private:
+  size_t size_ = kSmallest;
 };
 
 // The file system as the copy run sees it. Paths are UTF-8 with the platform's separator.
@@ -51,7 +92,14 @@ class FileSystem {
   // Copies a file over `destination`, replacing a file of that name, with the source's
   // modification time and its read-only attribute. The copy is written under a temporary name
   // first, so a copy that fails or is cut off never leaves a partial file under the final name.
-  virtual FsStatus CopyFileOver(std::string_view source, std::string_view destination) = 0;
+  // It goes in chunks that each take some tens of milliseconds at most while the source
+  // delivers data, and calls `progress` between them.
+  virtual FsStatus CopyFileOver(std::string_view source, std::string_view destination,
+                                CopyProgress& progress) = 0;
+
+  // Puts every copy made so far into the file system that holds `folder` on stable storage:
+  // once this succeeds, a power loss takes none of them back.
+  virtual FsStatus FlushCopies(std::string_view folder) = 0;
 
   // On failure `stamp` is untouched.
   virtual FsStatus GetFileStamp(std::string_view path, FileStamp& stamp) = 0;

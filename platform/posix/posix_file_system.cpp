@@ -5,7 +5,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <utility>
 #include <vector>
 
@@ -41,7 +43,10 @@ bool IsHiddenName(std::string_view name) { return !name.empty() && name.front() 
 
 }  // namespace
 
-PosixFileSystem::~PosixFileSystem() { EndListing(); }
+PosixFileSystem::~PosixFileSystem() {
+  EndListing();
+  if (flushWatch_ >= 0) ::close(flushWatch_);
+}
 
 void PosixFileSystem::EndListing() {
   if (listing_ != nullptr) ::closedir(listing_);
@@ -183,42 +188,48 @@ class FileDescriptor {
   int fd_;
 };
 
-// Copies every byte, in the kernel where it can; a source that changes size meanwhile is read
-// to its end.
-bool CopyContent(int in, int out, off_t size) {
+// Copies every byte, in the kernel where it can, in chunks that the pacer sizes, with `progress`
+// between them; a source that changes size meanwhile is read to its end.
+bool CopyContent(int in, int out, off_t size, ChunkPacer& pacer, CopyProgress& progress) {
+  using Clock = std::chrono::steady_clock;
   off_t done = 0;
   bool kernelCopy = true;
-  while (kernelCopy && done < size) {
-    const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, static_cast<size_t>(size - done), 0);
-    if (n > 0) {
-      done += n;
-    } else if (n == 0) {
-      kernelCopy = false;  // the source ended early: read on to find its end
-    } else if (errno == EINTR) {
-      continue;
-    } else if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) {
-      kernelCopy = false;
+  static thread_local std::vector<char> buffer;
+  for (bool first = true;; first = false) {
+    if (kernelCopy && done >= size) return true;
+    if (!first && done < size) progress.ChunkCopied();  // none before the read that finds the end
+    const Clock::time_point start = Clock::now();
+    if (kernelCopy) {
+      const size_t chunk = std::min(pacer.size(), static_cast<size_t>(size - done));
+      const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, chunk, 0);
+      if (n > 0) {
+        done += n;
+      } else if (n == 0) {
+        kernelCopy = false;  // the source ended early: read on to find its end
+      } else if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) {
+        kernelCopy = false;
+      } else if (errno != EINTR) {
+        return false;
+      }
     } else {
-      return false;
-    }
-  }
-  if (kernelCopy) return true;
-  static thread_local std::vector<char> buffer(1 << 20);
-  while (true) {
-    const ssize_t n = ::read(in, buffer.data(), buffer.size());
-    if (n == 0) return true;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    for (ssize_t written = 0; written < n;) {
-      const ssize_t w = ::write(out, buffer.data() + written, static_cast<size_t>(n - written));
-      if (w < 0) {
+      buffer.resize(ChunkPacer::kLargest);
+      const ssize_t n = ::read(in, buffer.data(), pacer.size());
+      if (n == 0) return true;
+      if (n < 0) {
         if (errno == EINTR) continue;
         return false;
       }
-      written += w;
+      done += n;
+      for (ssize_t written = 0; written < n;) {
+        const ssize_t w = ::write(out, buffer.data() + written, static_cast<size_t>(n - written));
+        if (w < 0) {
+          if (errno == EINTR) continue;
+          return false;
+        }
+        written += w;
+      }
     }
+    pacer.Took(Clock::now() - start);
   }
 }
 
@@ -230,7 +241,8 @@ FsStatus PosixFileSystem::CreateFolder(std::string_view path) {
   return {};
 }
 
-FsStatus PosixFileSystem::CopyFileOver(std::string_view source, std::string_view destination) {
+FsStatus PosixFileSystem::CopyFileOver(std::string_view source, std::string_view destination,
+                                       CopyProgress& progress) {
   if (HasNul(source) || HasNul(destination)) return FsStatus{EINVAL};
   const std::string target(destination);
   FileDescriptor in(::open(std::string(source).c_str(), O_RDONLY | O_CLOEXEC));
@@ -241,6 +253,8 @@ FsStatus PosixFileSystem::CopyFileOver(std::string_view source, std::string_view
   // The source's permission bits travel with the copy (less the umask), as with the platform's
   // own copy: a read-only CD file arrives read-only.
   const mode_t mode = info.st_mode & 07777;
+
+  if (flushWatch_ < 0) flushWatch_ = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 
   // Written as an unnamed file in the destination's folder: it is named only once it is whole,
   // and vanishes with the process when the copy is cut off. Where the file system has no
@@ -256,7 +270,7 @@ FsStatus PosixFileSystem::CopyFileOver(std::string_view source, std::string_view
 
   const timespec times[2] = {info.st_atim, info.st_mtim};
   int error = 0;
-  if (!CopyContent(in.get(), out.get(), info.st_size) || ::futimens(out.get(), times) != 0) {
+  if (!CopyContent(in.get(), out.get(), info.st_size, pacer_, progress) || ::futimens(out.get(), times) != 0) {
     error = errno;
   }
   bool named = !unnamed;
@@ -282,6 +296,23 @@ FsStatus PosixFileSystem::CopyFileOver(std::string_view source, std::string_view
     if (named) ::unlink(partial.c_str());
     return FsStatus{error};
   }
+  return {};
+}
+
+FsStatus PosixFileSystem::FlushCopies(std::string_view folder) {
+  if (HasNul(folder)) return FsStatus{EINVAL};
+  // One call for the whole file system: a flush per file would cost a journal commit per file,
+  // many times the copy itself for a tree of small files. syncfs reports the write-back failures
+  // since the descriptor it is given was opened, so the one opened at the first copy serves when
+  // it lies on the same file system.
+  FileDescriptor watch(std::exchange(flushWatch_, -1));
+  FileDescriptor at(::open(std::string(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (at.get() < 0) return FsStatus{errno};
+  struct stat watched {};
+  struct stat asked {};
+  const bool sameFileSystem = watch.get() >= 0 && ::fstat(watch.get(), &watched) == 0 &&
+                              ::fstat(at.get(), &asked) == 0 && watched.st_dev == asked.st_dev;
+  if (::syncfs(sameFileSystem ? watch.get() : at.get()) != 0) return FsStatus{errno};
   return {};
 }
 

@@ -19,7 +19,9 @@ class PosixFileSystem final : public FileSystem {
   FsStatus FindNext(std::string& name) override;
   FsStatus GetAttributes(std::string_view path, uint32_t& attributes) override;
   FsStatus CreateFolder(std::string_view path) override;
-  FsStatus CopyFileOver(std::string_view source, std::string_view destination) override;
+  FsStatus CopyFileOver(std::string_view source, std::string_view destination,
+                        CopyProgress& progress) override;
+  FsStatus FlushCopies(std::string_view folder) override;
   FsStatus GetFileStamp(std::string_view path, FileStamp& stamp) override;
 
  private:
@@ -33,6 +35,10 @@ class PosixFileSystem final : public FileSystem {
   std::string lastEntryPath_;
   bool lastEntryIsFolder_ = false;
   int dotEntriesGiven_ = 0;
+  ChunkPacer pacer_;
+  // Opened on the destination's file system at the first copy after a flush: the flush reports
+  // the write-back failures of that file system since then, and none from before it opened.
+  int flushWatch_ = -1;
 };
 
 }  // namespace velmora

@@ -2,6 +2,9 @@
 
 #include "platform/win32/win32_text.h"
 
+#include <chrono>
+#include <utility>
+
 namespace velmora {
 namespace {
 
@@ -104,7 +107,56 @@ FsStatus Win32FileSystem::CreateFolder(std::string_view path) {
   return {};
 }
 
-FsStatus Win32FileSystem::CopyFileOver(std::string_view source, std::string_view destination) {
+namespace {
+
+class Handle {
+ public:
+  explicit Handle(HANDLE handle) : handle_(handle) {}
+  ~Handle() {
+    if (valid()) CloseHandle(handle_);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+  bool Close() { return CloseHandle(std::exchange(handle_, INVALID_HANDLE_VALUE)) != FALSE; }
+
+ private:
+  HANDLE handle_;
+};
+
+// Every byte of `in` to `out`, in chunks that the pacer sizes, with `progress` between them.
+// `size` is what the source held when it was opened; one that changes meanwhile is read to its end.
+bool CopyContent(HANDLE in, HANDLE out, uint64_t size, ChunkPacer& pacer,
+                 std::vector<char>& buffer, CopyProgress& progress) {
+  using Clock = std::chrono::steady_clock;
+  buffer.resize(ChunkPacer::kLargest);
+  uint64_t done = 0;
+  for (bool first = true;; first = false) {
+    if (!first && done < size) progress.ChunkCopied();  // none before the read that finds the end
+    const Clock::time_point start = Clock::now();
+    DWORD got = 0;
+    if (!ReadFile(in, buffer.data(), static_cast<DWORD>(pacer.size()), &got, nullptr)) return false;
+    if (got == 0) return true;
+    done += got;
+    for (DWORD written = 0; written < got;) {
+      DWORD put = 0;
+      if (!WriteFile(out, buffer.data() + written, got - written, &put, nullptr) || put == 0) {
+        return false;
+      }
+      written += put;
+    }
+    pacer.Took(Clock::now() - start);
+  }
+}
+
+}  // namespace
+
+// A copy loop of its own rather than CopyFileExW with a progress routine: Wine's CopyFileExW
+// never calls the routine, and the loop holds the copy's handle, so the copy is flushed to the
+// disk before it is named, with no second open of a file that may be read-only by then.
+FsStatus Win32FileSystem::CopyFileOver(std::string_view source, std::string_view destination,
+                                       CopyProgress& progress) {
   if (HasNul(source) || HasNul(destination)) return kInvalidName;
   const std::wstring target = Utf8ToWide(destination);
   const std::wstring partial = target + L".velmora-partial";
@@ -112,17 +164,44 @@ FsStatus Win32FileSystem::CopyFileOver(std::string_view source, std::string_view
     SetFileAttributesW(partial.c_str(), FILE_ATTRIBUTE_NORMAL);  // it may carry read-only
     DeleteFileW(partial.c_str());
   };
+  const auto failed = [&removePartial] {
+    const FsStatus status = LastError();
+    removePartial();
+    return status;
+  };
+
+  Handle in(CreateFileW(Utf8ToWide(source).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!in.valid()) return LastError();
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(in.get(), &info)) return LastError();
+
   removePartial();  // left by a copy that was cut off
-  if (!CopyFileW(Utf8ToWide(source).c_str(), partial.c_str(), FALSE)) {
-    const FsStatus status = LastError();
-    removePartial();
-    return status;
+  Handle out(CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!out.valid()) return LastError();
+  const uint64_t size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  if (!CopyContent(in.get(), out.get(), size, pacer_, buffer_, progress) ||
+      !SetFileTime(out.get(), nullptr, nullptr, &info.ftLastWriteTime) ||
+      !FlushFileBuffers(out.get())) {
+    out.Close();
+    return failed();
   }
-  if (!MoveFileExW(partial.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    const FsStatus status = LastError();
-    removePartial();
-    return status;
+  if (!out.Close()) return failed();
+  // The source's read-only attribute travels with the copy, as with the platform's own copy.
+  const DWORD attributes = info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+  if (!SetFileAttributesW(partial.c_str(), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL) ||
+      !MoveFileExW(partial.c_str(), target.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return failed();
   }
+  return {};
+}
+
+// Each copy was flushed before it was named, and named with write-through.
+FsStatus Win32FileSystem::FlushCopies(std::string_view folder) {
+  if (HasNul(folder)) return kInvalidName;
+  if (GetFileAttributesW(Utf8ToWide(folder).c_str()) == INVALID_FILE_ATTRIBUTES) return LastError();
   return {};
 }
 

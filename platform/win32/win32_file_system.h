@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/file_system.h"
 
@@ -18,7 +19,9 @@ class Win32FileSystem final : public FileSystem {
   FsStatus FindNext(std::string& name) override;
   FsStatus GetAttributes(std::string_view path, uint32_t& attributes) override;
   FsStatus CreateFolder(std::string_view path) override;
-  FsStatus CopyFileOver(std::string_view source, std::string_view destination) override;
+  FsStatus CopyFileOver(std::string_view source, std::string_view destination,
+                        CopyProgress& progress) override;
+  FsStatus FlushCopies(std::string_view folder) override;
   FsStatus GetFileStamp(std::string_view path, FileStamp& stamp) override;
 
  private:
@@ -30,6 +33,8 @@ class Win32FileSystem final : public FileSystem {
 
   HANDLE listing_ = INVALID_HANDLE_VALUE;
   ListingFilter filter_ = ListingFilter::kPlainFiles;
+  ChunkPacer pacer_;
+  std::vector<char> buffer_;
 };
 
 }  // namespace velmora

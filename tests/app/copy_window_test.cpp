@@ -4,6 +4,11 @@
 
 #include "app/copy_window_controller.h"
 #include "app/copy_window_layout.h"
+#include "copy/copy_procedure.h"
+#include "tests/fakes/fake_file_system.h"
+#include "tests/fakes/fake_registry.h"
+#include "tests/fakes/fake_settings_store.h"
+#include "tests/fakes/fake_version_source.h"
 #include "tests/fakes/recording_view.h"
 
 namespace velmora {
@@ -168,6 +173,92 @@ TEST_F(ProgressThrottleTest, SlowCopiesRepaintEveryFile) {
   controller.OnExecute();
   EXPECT_EQ(view.progressHistory, (std::vector<std::string>{"1", "2", "3"}));
   EXPECT_EQ(view.pumpCount, 4);
+}
+
+}  // namespace
+}  // namespace velmora
+
+namespace velmora {
+namespace {
+
+// A whole run through the window's progress display, on a clock that the copies move on.
+class RunThroughTheWindowTest : public ::testing::Test {
+ protected:
+  using Clock = std::chrono::steady_clock;
+  using ms = std::chrono::milliseconds;
+
+  void SetUp() override {
+    registry.SetString("Software\\Velmora\\Info", "SetupDir", "E:\\");
+    registry.SetString("Software\\Velmora\\Info", "SystemDir", "C:\\Velmora\\System");
+    fs.AddFolder("C:");
+    fs.AddFile("E:\\setup.exe");
+    fs.AddFolder("E:\\PCMaster");
+    procedure.SetProgressDisplay(controller);
+    // What the window showed each time it processed its messages.
+    view.onProcessMessages = [this] { painted.push_back({now, view.progressText}); };
+  }
+
+  // The time `label` was first painted.
+  Clock::time_point FirstPainted(const std::string& label) const {
+    for (const auto& p : painted) {
+      if (p.label == label) return p.at;
+    }
+    return Clock::time_point::max();
+  }
+
+  struct Painted {
+    Clock::time_point at;
+    std::string label;
+  };
+  Clock::time_point now = Clock::time_point{} + std::chrono::hours(1);
+  std::vector<Painted> painted;
+  testing::FakeRegistry registry;
+  testing::FakeSettingsStore store;
+  testing::FakeVersionSource versionSource{testing::kWindowsXp};
+  testing::FakeFileSystem fs{'\\'};
+  testing::RecordingView view;
+  InstallerSettings settings{registry, store};
+  WindowsVersion version{versionSource};
+  CopyProcedure procedure{fs, settings, version, '\\'};
+  CopyWindowController controller{view, procedure, [this] { return now; }};
+};
+
+TEST_F(RunThroughTheWindowTest, AQuickFileThenALongOne) {
+  // Files 1 and 2 take 1 ms; file 3 is a video of 400 chunks of 5 ms; file 4 takes 1 ms.
+  for (const char* name : {"a.dat", "b.dat", "video.avi", "z.dat"}) fs.AddFile(std::string("E:\\System\\") + name);
+  fs.CopyInChunks("E:\\System\\video.avi", 400);
+  Clock::time_point videoStart{};
+  Clock::time_point videoEnd{};
+  fs.duringChunk = [&](const std::string& source) {
+    const bool video = source == "E:\\System\\video.avi";
+    if (video && videoStart == Clock::time_point{}) videoStart = now;
+    now += video ? ms(5) : ms(1);
+    if (video) videoEnd = now;
+  };
+  controller.OnExecute();
+  ASSERT_EQ(view.boxes.size(), 1u);
+  EXPECT_EQ(view.boxes[0].title, " Velmora");
+
+  // File 2 started 1 ms after file 1 was painted, so it is never painted; the video's number
+  // is painted within one repaint interval of its start, whatever came before.
+  ASSERT_GE(painted.size(), 3u);
+  EXPECT_EQ(painted[0].label, "1");
+  EXPECT_EQ(FirstPainted("2"), Clock::time_point::max());
+  EXPECT_LE(FirstPainted("3") - videoStart, CopyWindowController::kRepaintInterval);
+  // Throughout the video's copy the window processes its messages at most a repaint interval
+  // and a chunk apart, never more often than once an interval, and shows the video's number.
+  Clock::time_point last = painted[0].at;
+  int duringVideo = 0;
+  for (const Painted& p : painted) {
+    if (p.at <= videoStart || p.at > videoEnd) continue;
+    ++duringVideo;
+    EXPECT_EQ(p.label, "3");
+    EXPECT_LE(p.at - last, CopyWindowController::kRepaintInterval + ms(5));
+    EXPECT_GE(p.at - last, CopyWindowController::kRepaintInterval);
+    last = p.at;
+  }
+  EXPECT_GE(duringVideo, 2000 / 21);
+  EXPECT_EQ(painted.back().label, "");
 }
 
 }  // namespace

@@ -297,16 +297,81 @@ TEST_F(CopyRunTest, ARecordForAnotherDestinationDoesNotReopenThisOne) {
 }
 
 TEST_F(CopyRunTest, UnreadableListingsAndAttributes) {
-  // A listing that breaks off ends and is reported; the entry before the break was copied.
-  fs.FailNextAfter("E:\\System\\", "sys5.dat");
-  // An entry whose attributes cannot be read is taken for a file: the folder "trw" is then
-  // counted and its copy fails.
+  // An entry whose attributes cannot be read is taken for a file: the folder "trw", listed
+  // after the twelve files of System, is counted as the 13th file and its copy fails.
   fs.FailAttributes("E:\\System\\trw");
-  const std::string message = Run();
-  EXPECT_NE(message.find("ＣＤのフォルダ１個を読み取れませんでした。"), std::string::npos) << message;
-  EXPECT_TRUE(fs.Exists(Dest("System\\sys5.dat")));
-  EXPECT_FALSE(fs.Exists(Dest("System\\sys6.dat")));
-  EXPECT_EQ(fs.Content(Dest("System\\trw\\trw1")), "content of System\\trw\\trw1");
+  // A listing that breaks off ends and is reported; the entry before the break was copied.
+  fs.FailNextAfter("E:\\System\\trw\\", "trw2");
+  EXPECT_EQ(Run(), "\u3000ファイル１個をコピーできませんでした。ＣＤのフォルダ１個を読み取れませんでした。"
+                   "もう一度「実 行」を押して下さい。");
+  ASSERT_GE(view.progressHistory.size(), 14u);
+  EXPECT_EQ(view.progressHistory[12], "13");  // "trw", shown before its copy was tried
+  EXPECT_EQ(fs.copyCount, 23);
+  EXPECT_EQ(fs.Content(Dest("System\\trw\\trw2")), "content of System\\trw\\trw2");
+  EXPECT_FALSE(fs.Exists(Dest("System\\trw\\trw3")));
+}
+
+TEST_F(CopyRunTest, OneProcedureRunsTwiceAndTheSecondStartsAfresh) {
+  fs.FailCopy("E:\\System\\sys3.dat");
+  fs.FailCopy("E:\\Help\\index.htm");
+  ASSERT_EQ(Run(), "\u3000ファイル２個をコピーできませんでした。もう一度「実 行」を押して下さい。");
+  EXPECT_EQ(procedure.CopiedFileCount, 23u);
+
+  // The program still runs; the user presses Execute again. The count starts at 1 once more,
+  // and the failures of the first run are not reported again.
+  fs.ClearFailures();
+  view.progressHistory.clear();
+  EXPECT_EQ(Run(), "");
+  EXPECT_TRUE(procedure.completingEarlierRun());
+  EXPECT_EQ(procedure.CopiedFileCount, 23u);
+  ASSERT_EQ(view.progressHistory.size(), 24u);
+  EXPECT_EQ(view.progressHistory.front(), "1");
+  EXPECT_EQ(view.progressHistory[22], "23");
+  EXPECT_EQ(fs.Content(Dest("Help\\index.htm")), "content of Help\\index.htm");
+  EXPECT_EQ(Record(), "");
+}
+
+TEST_F(CopyRunTest, TheCopiesAreOnTheDiskBeforeTheRunSaysSo) {
+  // The flush comes after the last copy, while the record and the maker mark still stand.
+  store.Set("Velmora", "Info", "SetupMk", "M");
+  std::vector<std::string> atFlush;
+  fs.beforeFlush = [&](const std::string&) {
+    atFlush = {std::to_string(fs.copyCount), Record(), store.Get("Velmora", "Info", "SetupMk")};
+  };
+  ASSERT_EQ(Run(), "");
+  EXPECT_EQ(fs.flushedFolders, (std::vector<std::string>{kRoot}));
+  EXPECT_EQ(atFlush, (std::vector<std::string>{"23", kRoot, "M"}));
+  EXPECT_EQ(Record(), "");
+  EXPECT_EQ(store.Get("Velmora", "Info", "SetupMk"), "Null");
+
+  // A flush that fails fails the run: the record and the maker mark stay for the next run.
+  testing::FakeFileSystem failing = fs;
+  failing.FailFlush();
+  failing.flushedFolders.clear();
+  store.Set("Velmora", "Info", "SetupMk", "M");
+  store.Set("Velmora", "CdCopy", "UnderWay", kRoot);
+  CopyProcedure run(failing, settings, version, '\\');
+  EXPECT_EQ(RunWith(run), "\u3000コピーしたファイルをディスクに書き込めませんでした。"
+                          "もう一度「実 行」を押して下さい。");
+  EXPECT_EQ(failing.flushedFolders, (std::vector<std::string>{kRoot}));
+  EXPECT_EQ(Record(), kRoot);
+  EXPECT_EQ(store.Get("Velmora", "Info", "SetupMk"), "M");
+}
+
+TEST_F(CopyRunTest, ALongCopyLetsTheWindowRepaintBetweenItsChunks) {
+  const std::string clip = "E:\\Help\\video\\clip1.avi";
+  fs.CopyInChunks(clip, 50);
+  std::vector<int> pumpsAtChunk;
+  fs.duringChunk = [&](const std::string& source) {
+    if (source == clip) pumpsAtChunk.push_back(view.pumpCount);
+  };
+  ASSERT_EQ(Run(), "");
+  ASSERT_EQ(pumpsAtChunk.size(), 50u);
+  for (size_t i = 1; i < pumpsAtChunk.size(); ++i) {
+    EXPECT_EQ(pumpsAtChunk[i], pumpsAtChunk[i - 1] + 1) << "chunk " << i;
+  }
+  // One call per file, one at the end, and one between each two of the clip's chunks.
+  EXPECT_EQ(view.pumpCount, 24 + 49);
 }
 
 TEST_F(CopyRunTest, TheCountGoesOnPast32767) {

@@ -60,10 +60,11 @@ class KillingFileSystem final : public FileSystem {
   FsStatus FindNext(std::string& n) override { return real_.FindNext(n); }
   FsStatus GetAttributes(std::string_view p, uint32_t& a) override { return real_.GetAttributes(p, a); }
   FsStatus CreateFolder(std::string_view p) override { return real_.CreateFolder(p); }
-  FsStatus CopyFileOver(std::string_view s, std::string_view d) override {
+  FsStatus CopyFileOver(std::string_view s, std::string_view d, CopyProgress& p) override {
     if (++copies_ == killAt_) throw ProcessKilled();
-    return real_.CopyFileOver(s, d);
+    return real_.CopyFileOver(s, d, p);
   }
+  FsStatus FlushCopies(std::string_view f) override { return real_.FlushCopies(f); }
   FsStatus GetFileStamp(std::string_view p, FileStamp& s) override { return real_.GetFileStamp(p, s); }
 
  private:

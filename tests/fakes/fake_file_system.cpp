@@ -81,11 +81,23 @@ FsStatus FakeFileSystem::CreateFolder(std::string_view path) {
   return {};
 }
 
-FsStatus FakeFileSystem::CopyFileOver(std::string_view source, std::string_view destination) {
+FsStatus FakeFileSystem::FlushCopies(std::string_view folder) {
+  flushedFolders.emplace_back(folder);
+  if (beforeFlush) beforeFlush(flushedFolders.back());
+  return FsStatus{flushFailure_};
+}
+
+FsStatus FakeFileSystem::CopyFileOver(std::string_view source, std::string_view destination,
+                                      CopyProgress& progress) {
   const std::string from(source);
   const std::string to(destination);
   ++copyCount;
   if (beforeCopy) beforeCopy(copyCount);
+  const auto chunks = chunks_.find(from);
+  for (int chunk = 0; chunk < (chunks == chunks_.end() ? 1 : chunks->second); ++chunk) {
+    if (chunk > 0) progress.ChunkCopied();
+    if (duringChunk) duringChunk(from);
+  }
   for (const std::string* p : {&from, &to}) {
     if (const auto failure = copyFailures_.find(*p); failure != copyFailures_.end()) {
       return FsStatus{failure->second};

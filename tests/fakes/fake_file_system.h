@@ -47,7 +47,10 @@ class FakeFileSystem : public FileSystem {
   void FailNextAfter(const std::string& pattern, const std::string& name) {
     nextFailure_ = {pattern, name};
   }
+  // Flushes fail with `error`.
+  void FailFlush(int error = kErrorNotReady) { flushFailure_ = error; }
   void ClearFailures() {
+    flushFailure_ = 0;
     listingFailures_.clear();
     attributeFailures_.clear();
     copyFailures_.clear();
@@ -58,6 +61,12 @@ class FakeFileSystem : public FileSystem {
   void SetFreeSpace(uint64_t bytes) { freeSpace_ = bytes; }
   // Called before each copy with the copy's number, counted from 1.
   std::function<void(int)> beforeCopy;
+  // The copy of `source` goes in `chunks` chunks, with the copy's progress between them; each
+  // chunk first calls duringChunk (a test's clock moves on there).
+  void CopyInChunks(const std::string& source, int chunks) { chunks_[source] = chunks; }
+  std::function<void(const std::string& source)> duringChunk;
+  // Called by each flush before it answers.
+  std::function<void(const std::string& folder)> beforeFlush;
 
   bool IsReadOnly(const std::string& path) const {
     const auto it = entries_.find(path);
@@ -81,11 +90,14 @@ class FakeFileSystem : public FileSystem {
   FsStatus FindNext(std::string& name) override;
   FsStatus GetAttributes(std::string_view path, uint32_t& attributes) override;
   FsStatus CreateFolder(std::string_view path) override;
-  FsStatus CopyFileOver(std::string_view source, std::string_view destination) override;
+  FsStatus CopyFileOver(std::string_view source, std::string_view destination,
+                        CopyProgress& progress) override;
+  FsStatus FlushCopies(std::string_view folder) override;
   FsStatus GetFileStamp(std::string_view path, FileStamp& stamp) override;
 
   std::vector<std::string> listedPatterns;
   std::vector<std::string> createdFolders;
+  std::vector<std::string> flushedFolders;
   int copyCount = 0;
 
  protected:
@@ -111,6 +123,8 @@ class FakeFileSystem : public FileSystem {
   std::map<std::string, int> copyFailures_;
   std::map<std::string, int> createFailures_;
   std::pair<std::string, std::string> nextFailure_;
+  int flushFailure_ = 0;
+  std::map<std::string, int> chunks_;
   std::string currentPattern_;
   uint64_t freeSpace_ = UINT64_MAX;
   int64_t clock_ = 1000;

@@ -32,7 +32,10 @@ class RecordingView final : public CopyWindowView {
     progressText = std::string(text);
     progressHistory.push_back(progressText);
   }
-  void ProcessPendingMessages() override { ++pumpCount; }
+  void ProcessPendingMessages() override {
+    ++pumpCount;
+    if (onProcessMessages) onProcessMessages();
+  }
 
   struct Box {
     std::string text;
@@ -47,6 +50,7 @@ class RecordingView final : public CopyWindowView {
   bool windowEnabled = true;
   bool buttonEnabled = true;
   int pumpCount = 0;
+  std::function<void()> onProcessMessages;
 };
 
 }  // namespace velmora::testing

@@ -11,8 +11,19 @@
 namespace velmora {
 namespace {
 
+// Counts the calls a copy makes between its chunks.
+class CountingProgress final : public CopyProgress {
+ public:
+  void ChunkCopied() override { ++calls; }
+  int calls = 0;
+};
+
 class RealFileSystemTest : public ::testing::Test {
  protected:
+  FsStatus Copy(const std::string& source, const std::string& destination) {
+    return fs.CopyFileOver(source, destination, progress);
+  }
+  CountingProgress progress;
   std::vector<std::string> ListAll(const std::string& pattern, ListingFilter filter) {
     std::vector<std::string> names;
     std::string name;
@@ -115,7 +126,7 @@ TEST_F(RealCopyTest, CopiesReplaceAndKeepTheSourceStamp) {
   const std::string source = In("cd/a.dat");
   const std::string target = In("dest") + sep + "a.dat";
 
-  ASSERT_TRUE(fs.CopyFileOver(source, target).ok());
+  ASSERT_TRUE(Copy(source, target).ok());
   EXPECT_EQ(sandbox.ReadFile("dest/a.dat"), "new content");
   FileStamp from;
   FileStamp to;
@@ -125,7 +136,7 @@ TEST_F(RealCopyTest, CopiesReplaceAndKeepTheSourceStamp) {
 
   // A file in the way is replaced, and nothing but the copy is left in the folder.
   sandbox.WriteFile("dest/b.dat", "old and longer content");
-  ASSERT_TRUE(fs.CopyFileOver(source, In("dest") + sep + "b.dat").ok());
+  ASSERT_TRUE(Copy(source, In("dest") + sep + "b.dat").ok());
   EXPECT_EQ(sandbox.ReadFile("dest/b.dat"), "new content");
   std::vector<std::string> left;
   for (const auto& entry : std::filesystem::directory_iterator(testing::PathOf(In("dest")))) {
@@ -135,15 +146,65 @@ TEST_F(RealCopyTest, CopiesReplaceAndKeepTheSourceStamp) {
   EXPECT_EQ(left, (std::vector<std::string>{"a.dat", "b.dat"}));
 }
 
+TEST_F(RealCopyTest, ALargeCopyGoesInChunksWithProgressBetweenThemAndIsFlushed) {
+  std::string content(24 << 20, '\0');
+  for (size_t i = 0; i < content.size(); i += 4096) content[i] = static_cast<char>(i / 4096);
+  sandbox.WriteFile("cd/video.avi", content);
+  sandbox.MakeFolder("dest");
+  ASSERT_TRUE(Copy(In("cd/video.avi"), In("dest") + sep + "video.avi").ok());
+  EXPECT_TRUE(sandbox.ReadFile("dest/video.avi") == content);
+  // Chunks of at most 4 MiB: at least five calls between six of them.
+  EXPECT_GE(progress.calls, 5);
+  EXPECT_TRUE(fs.FlushCopies(In("dest")).ok());
+
+  // A small file is one chunk.
+  progress.calls = 0;
+  sandbox.WriteFile("cd/small.dat", "x");
+  ASSERT_TRUE(Copy(In("cd/small.dat"), In("dest") + sep + "small.dat").ok());
+  EXPECT_EQ(progress.calls, 0);
+}
+
+TEST(ChunkPacerTest, ChunksFollowTheTimeTheyTake) {
+  using std::chrono::milliseconds;
+  struct Row {
+    const char* name;
+    std::vector<milliseconds> took;
+    size_t size;
+  };
+  const size_t kMiB = size_t{1} << 20;
+  const Row rows[] = {
+      {"starts at the smallest", {}, 64 << 10},
+      {"quick chunks double it", {milliseconds(1), milliseconds(1)}, 256 << 10},
+      {"up to the largest", std::vector<milliseconds>(20, milliseconds(1)), 4 * kMiB},
+      {"a steady pace keeps it", {milliseconds(1), milliseconds(20), milliseconds(20)}, 128 << 10},
+      // 4 MiB that took 2 s (a CD at 2 MB/s): straight down to the smallest.
+      {"a slow source shrinks it at once",
+       {milliseconds(1), milliseconds(1), milliseconds(1), milliseconds(1), milliseconds(1),
+        milliseconds(1), milliseconds(2000)},
+       64 << 10},
+      // 4 MiB in 60 ms: the size that takes 15 ms.
+      {"to the size that fits the aim",
+       {milliseconds(1), milliseconds(1), milliseconds(1), milliseconds(1), milliseconds(1),
+        milliseconds(1), milliseconds(60)},
+       kMiB},
+  };
+  for (const Row& row : rows) {
+    ChunkPacer pacer;
+    for (const milliseconds took : row.took) pacer.Took(took);
+    EXPECT_EQ(pacer.size(), row.size) << row.name;
+  }
+}
+
 TEST_F(RealCopyTest, FailuresLeaveNothingBehind) {
   sandbox.WriteFile("cd/a.dat", "x");
   sandbox.MakeFolder("dest");
-  EXPECT_FALSE(fs.CopyFileOver(In("cd/missing.dat"), In("dest") + sep + "a.dat").ok());
-  EXPECT_FALSE(fs.CopyFileOver(In("cd/a.dat"), In("nowhere") + sep + "a.dat").ok());
+  EXPECT_FALSE(Copy(In("cd/missing.dat"), In("dest") + sep + "a.dat").ok());
+  EXPECT_FALSE(Copy(In("cd/a.dat"), In("nowhere") + sep + "a.dat").ok());
   EXPECT_TRUE(std::filesystem::is_empty(testing::PathOf(In("dest"))));
   EXPECT_TRUE(fs.CreateFolder(In("dest") + sep + "sub").ok());
   EXPECT_FALSE(fs.CreateFolder(In("dest") + sep + "sub").ok());  // already there
   EXPECT_FALSE(fs.CreateFolder(In("dest/x") + sep + "y").ok());  // one level only
+  EXPECT_FALSE(fs.FlushCopies(In("nowhere")).ok());
   FileStamp stamp{7, 7};
   EXPECT_FALSE(fs.GetFileStamp(In("cd/missing.dat"), stamp).ok());
   EXPECT_EQ(stamp, (FileStamp{7, 7}));
@@ -163,7 +224,7 @@ TEST_F(RealFileSystemTest, APathWithANulNamesNothing) {
   EXPECT_EQ(name, "untouched");
   uint32_t attributes = 0;
   EXPECT_FALSE(fs.GetAttributes(cut, attributes).ok());
-  EXPECT_FALSE(fs.CopyFileOver(In("cd/a"), cut).ok());
+  EXPECT_FALSE(Copy(In("cd/a"), cut).ok());
   EXPECT_FALSE(fs.CreateFolder(In("cd") + sep + std::string("n\0m", 3)).ok());
   EXPECT_EQ(sandbox.ReadFile("cd/a"), "x");
 }
