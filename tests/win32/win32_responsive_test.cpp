@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "app/win32/win32_copy_window.h"
+#include "copy/copy_procedure.h"
+#include "platform/platform_services.h"
+#include "tests/fakes/fake_registry.h"
+#include "tests/fakes/fake_settings_store.h"
+#include "tests/fakes/fake_version_source.h"
+#include "tests/support/sandbox.h"
+
+// The Win32 copy window stays responsive through a slow copy: Windows takes a window for hung
+// when a message sent to it goes unanswered, and marks it "Not Responding". The real back-end
+// copies in chunks, and the source takes its time between them, as a CD does.
+namespace velmora {
+namespace {
+
+class SlowSource final : public FileSystem, private CopyProgress {
+ public:
+  explicit SlowSource(FileSystem& real) : real_(real) {}
+
+  FsStatus FindFirst(std::string_view p, ListingFilter f, std::string& n) override {
+    return real_.FindFirst(p, f, n);
+  }
+  FsStatus FindNext(std::string& n) override { return real_.FindNext(n); }
+  FsStatus GetAttributes(std::string_view p, uint32_t& a) override { return real_.GetAttributes(p, a); }
+  FsStatus CreateFolder(std::string_view p) override { return real_.CreateFolder(p); }
+  FsStatus CopyFileOver(std::string_view s, std::string_view d, CopyProgress& p) override {
+    run_ = &p;
+    return real_.CopyFileOver(s, d, *this);
+  }
+  FsStatus FlushCopies(std::string_view f) override { return real_.FlushCopies(f); }
+  FsStatus GetFileStamp(std::string_view p, FileStamp& s) override { return real_.GetFileStamp(p, s); }
+
+  int chunks = 0;
+
+ private:
+  void ChunkCopied() override {
+    ++chunks;
+    Sleep(40);  // the next chunk is slow to arrive
+    run_->ChunkCopied();
+  }
+
+  FileSystem& real_;
+  CopyProgress* run_ = nullptr;
+};
+
+// A second thread asks the window what Windows asks it to tell whether it hangs.
+struct Probe {
+  HWND window = nullptr;
+  volatile LONG stop = 0;
+  int answered = 0;
+  int unanswered = 0;
+  DWORD longest = 0;  // ms
+
+  static DWORD WINAPI Run(void* self) {
+    auto* probe = static_cast<Probe*>(self);
+    while (InterlockedCompareExchange(&probe->stop, 0, 0) == 0) {
+      DWORD_PTR result = 0;
+      const DWORD start = GetTickCount();
+      if (SendMessageTimeoutW(probe->window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 100, &result) != 0) {
+        ++probe->answered;
+      } else {
+        ++probe->unanswered;
+      }
+      const DWORD took = GetTickCount() - start;
+      if (took > probe->longest) probe->longest = took;
+      Sleep(10);
+    }
+    return 0;
+  }
+};
+
+TEST(Win32ResponsiveTest, TheWindowAnswersThroughoutASlowCopy) {
+  testing::Sandbox sandbox;
+  sandbox.WriteFile("cd/setup.exe", "x");
+  sandbox.MakeFolder("cd/PCMaster");
+  sandbox.WriteFile("cd/System/quick.dat", "quick");
+  const std::string video(24 << 20, 'v');
+  sandbox.WriteFile("cd/Help/video/video.avi", video);
+  sandbox.MakeFolder("install");
+  testing::FakeRegistry registry;
+  registry.SetString("Software\\Velmora\\Info", "SetupDir", sandbox.Path("cd") + "\\");
+  registry.SetString("Software\\Velmora\\Info", "SystemDir", sandbox.Path("install/Velmora/System"));
+  testing::FakeSettingsStore store;
+  testing::FakeVersionSource versionSource{testing::kWindowsXp};
+  InstallerSettings settings(registry, store);
+  WindowsVersion version(versionSource);
+  PlatformServices services = MakePlatformServices();
+  SlowSource source(*services.fileSystem);
+  CopyProcedure procedure(source, settings, version, '\\');
+
+  Win32CopyWindow window(procedure);
+  ASSERT_TRUE(window.Create());
+  ShowWindow(window.window(), SW_SHOW);
+  procedure.SetProgressDisplay(window.runProgress());
+
+  // The run as the Execute handler makes it, without the box at its end.
+  Probe probe;
+  probe.window = window.window();
+  window.SetWindowInputEnabled(false);
+  HANDLE thread = CreateThread(nullptr, 0, &Probe::Run, &probe, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  procedure.RunCopy();
+  InterlockedExchange(&probe.stop, 1);
+  while (WaitForSingleObject(thread, 5) == WAIT_TIMEOUT) window.ProcessPendingMessages();
+  CloseHandle(thread);
+  window.SetWindowInputEnabled(true);
+
+  EXPECT_EQ(procedure.ResultMessage, "");
+  EXPECT_TRUE(sandbox.ReadFile("install/Velmora/Help/video/video.avi") == video);
+  // At least six chunks of at most 4 MiB, 40 ms apart: the copy took a quarter of a second at
+  // least, and every question asked meanwhile was answered within 100 ms.
+  ASSERT_GE(source.chunks, 5);
+  EXPECT_EQ(probe.unanswered, 0);
+  EXPECT_GE(probe.answered, 5);
+  std::printf("chunks %d, questions answered %d, longest answer %lu ms\n", source.chunks,
+              probe.answered, static_cast<unsigned long>(probe.longest));
+}
+
+}  // namespace
+}  // namespace velmora
