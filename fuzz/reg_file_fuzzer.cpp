@@ -11,6 +11,7 @@
 
 #include "platform/reg_file.h"
 #include "platform/registry_text.h"
+#include "platform/unicode_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
@@ -39,6 +40,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       velmora::RegistryValueToText(value.type, value.bytes, identity);
     }
   }
+  // A UTF-16LE file reads as its text converted on its own and read as UTF-8 (unless that text
+  // starts with a byte-order mark of its own, which the UTF-8 reading would drop).
+  if (bytes.substr(0, 2) == "\xFF\xFE") {
+    const std::string text = velmora::Utf16LeBytesToUtf8(bytes.substr(2));
+    if (text.compare(0, 3, "\xEF\xBB\xBF") != 0) {
+      std::vector<velmora::RegFileDiagnostic> textDiagnostics;
+      const velmora::RegFile fromText = velmora::RegFile::Parse(text, textDiagnostics);
+      for (const char* key : {"SOFTWARE\\Velmora\\Info", "", "a"}) {
+        if (!(fromText.Key(key) == whole.Key(key))) std::abort();
+      }
+      if (textDiagnostics != wholeDiagnostics) std::abort();
+    }
+  }
+
   // The conversion on its own: the second byte picks the type.
   if (!bytes.empty()) {
     velmora::RegistryValueToText(static_cast<uint8_t>(bytes[0]) % 12, bytes.substr(1), identity);

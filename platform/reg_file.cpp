@@ -14,6 +14,7 @@ constexpr std::string_view kHeaderUnicode = "Windows Registry Editor Version 5.0
 constexpr std::string_view kHeaderAnsi = "REGEDIT4";
 constexpr std::string_view kMachineRoot = "hkey_local_machine";
 constexpr size_t kReadChunkBytes = 64 * 1024;
+constexpr char32_t kReplacement = 0xFFFD;
 
 std::string_view TrimSpaces(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -33,6 +34,27 @@ bool IsAtOrBelow(std::string_view key, std::string_view base) {
 }
 
 bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// Writes the UTF-8 form of `cp` at `out`, returning the position after it.
+char* PutUtf8(char* out, char32_t cp) {
+  if (cp < 0x80) {
+    *out++ = static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    *out++ = static_cast<char>(0xC0 | (cp >> 6));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    *out++ = static_cast<char>(0xE0 | (cp >> 12));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    *out++ = static_cast<char>(0xF0 | (cp >> 18));
+    *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+  }
+  return out;
+}
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -178,12 +200,13 @@ class RegFileParser {
 
   void Finish() {
     if (encoding_ == Encoding::kUndecided) DecideEncoding();
-    if (encoding_ == Encoding::kUtf16Le && (carriedUnit_ || oddByte_)) {
+    if (encoding_ == Encoding::kUtf16Le && (pendingHigh_ || oddByte_)) {
       // A high surrogate with nothing after it, and an odd last byte, are each U+FFFD.
-      std::u16string units;
-      if (carriedUnit_) units += *carriedUnit_;
-      if (oddByte_) units += u'\uFFFD';
-      SplitLines(Utf16ToUtf8(units));
+      char end[8];
+      char* out = end;
+      if (pendingHigh_) out = PutUtf8(out, kReplacement);
+      if (oddByte_) out = PutUtf8(out, kReplacement);
+      SplitLines(std::string_view(end, static_cast<size_t>(out - end)));
     }
     if (stage_ != Stage::kDone && lineLength_ > 0) EndLine();
     if (stage_ == Stage::kHeader) {
@@ -220,26 +243,40 @@ class RegFileParser {
       return;
     }
     // A code unit may straddle two pieces (its odd byte is kept), and so may a surrogate pair
-    // (its high half is kept), so that each piece converts on its own.
-    units_.clear();
-    if (carriedUnit_) units_ += *carriedUnit_;
-    carriedUnit_.reset();
+    // (its high half is kept). Unpaired surrogates become U+FFFD.
+    decoded_.resize(bytes.size() / 2 * 3 + 8);
+    char* const start = decoded_.data();
+    char* out = start;
+    const auto put = [&](char16_t unit) {
+      if (pendingHigh_) {
+        const char16_t high = *pendingHigh_;
+        pendingHigh_.reset();
+        if (IsLowSurrogate(unit)) {
+          out = PutUtf8(out, 0x10000 + ((char32_t{high} - 0xD800) << 10) + (unit - 0xDC00));
+          return;
+        }
+        out = PutUtf8(out, kReplacement);
+      }
+      if (IsHighSurrogate(unit)) {
+        pendingHigh_ = unit;
+      } else if (unit < 0x80) {
+        *out++ = static_cast<char>(unit);
+      } else {
+        out = PutUtf8(out, IsLowSurrogate(unit) ? kReplacement : unit);
+      }
+    };
     const auto byte = [](char c) { return static_cast<char16_t>(static_cast<unsigned char>(c)); };
     size_t i = 0;
     if (oddByte_) {
-      units_ += static_cast<char16_t>(byte(*oddByte_) | (byte(bytes[0]) << 8));
+      put(static_cast<char16_t>(byte(*oddByte_) | (byte(bytes[0]) << 8)));
       oddByte_.reset();
       i = 1;
     }
     for (; i + 1 < bytes.size(); i += 2) {
-      units_ += static_cast<char16_t>(byte(bytes[i]) | (byte(bytes[i + 1]) << 8));
+      put(static_cast<char16_t>(byte(bytes[i]) | (byte(bytes[i + 1]) << 8)));
     }
     if (i < bytes.size()) oddByte_ = bytes[i];
-    if (!units_.empty() && IsHighSurrogate(units_.back())) {
-      carriedUnit_ = units_.back();
-      units_.pop_back();
-    }
-    SplitLines(Utf16ToUtf8(units_));
+    SplitLines(std::string_view(start, static_cast<size_t>(out - start)));
   }
 
   void SplitLines(std::string_view text) {
@@ -252,8 +289,9 @@ class RegFileParser {
           continue;
         }
       }
-      const size_t end = text.find_first_of("\r\n", i);
-      if (end == std::string_view::npos) {
+      size_t end = i;
+      while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
+      if (end == text.size()) {
         AppendToLine(text.substr(i));
         return;
       }
@@ -469,8 +507,8 @@ class RegFileParser {
   Encoding encoding_ = Encoding::kUndecided;
   std::string lead_;  // the first bytes, until they tell the encoding
   std::optional<char> oddByte_;
-  std::optional<char16_t> carriedUnit_;
-  std::u16string units_;
+  std::optional<char16_t> pendingHigh_;
+  std::string decoded_;
 
   // Physical lines.
   std::string line_;  // at most kMaxLineBytes of the line
