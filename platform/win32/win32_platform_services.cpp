@@ -24,6 +24,10 @@ static_assert(sizeof(OSVERSIONINFOA) == 148);
 }  // namespace
 
 PlatformServices MakePlatformServices() {
+  // A CD drive without a disc then answers "not ready" to a listing, which the run reports as
+  // the drive message, instead of the system's own "no disk" box stopping the program.
+  SetErrorMode(SetErrorMode(0) | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+
   PlatformServices services;
   services.machineRegistry = std::make_unique<Win32Registry>();
   services.userSettings = std::make_unique<Win32SettingsStore>();

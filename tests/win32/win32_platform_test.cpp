@@ -140,6 +140,14 @@ TEST_F(Win32RegistryTest, LookupFallsBackToThePerUserStore) {
                      L"VelmoraBackendTestValue");
 }
 
+TEST(Win32PlatformTest, CriticalErrorsAreAnsweredNotShown) {
+  SetErrorMode(0);
+  PlatformServices services = MakePlatformServices();
+  const UINT mode = SetErrorMode(0);
+  EXPECT_NE(mode & SEM_FAILCRITICALERRORS, 0u);
+  EXPECT_NE(mode & SEM_NOOPENFILEERRORBOX, 0u);
+}
+
 TEST(Win32VersionTest, WineReportsWindows7) {
   PlatformServices services = MakePlatformServices();
   WindowsVersion version(*services.versionSource);
