@@ -59,11 +59,14 @@ bool Win32CopyWindow::Create() {
   if (window_ == nullptr) return false;
 
   button_ = CreateChild(window_, L"BUTTON", BS_OWNERDRAW | WS_TABSTOP, kExecuteButtonId);
+  SetWindowLongPtrW(button_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  buttonClassProc_ = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(button_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ButtonProc)));
   instruction_ = CreateChild(window_, L"STATIC", SS_CENTER, 2);
   progress_ = CreateChild(window_, L"STATIC", SS_CENTER, 3);
 
-  const int dpi = ScreenDpi();
-  namedFont_ = CreateFontW(-MulDiv(window_texts::kFontPoints, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE,
+  dpi_ = ScreenDpi();
+  namedFont_ = CreateFontW(-MulDiv(window_texts::kFontPoints, dpi_, 72), 0, 0, 0, FW_NORMAL, FALSE,
                            FALSE, FALSE, window_texts::kFontCharset, OUT_DEFAULT_PRECIS,
                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
                            Utf8ToWide(window_texts::kFontFace).c_str());
@@ -88,7 +91,7 @@ void Win32CopyWindow::LayOut() {
   SetWindowTextW(instruction_, Utf8ToWide(window_texts::kInstruction).c_str());
   SetWindowTextW(progress_, L"");
 
-  const int dpi = ScreenDpi();
+  const int dpi = dpi_;
   RECT outer{0, 0, TwipsToPixels(kClientWidth, dpi), TwipsToPixels(kClientHeight, dpi)};
   AdjustWindowRectEx(&outer, kStyle, FALSE, kExStyle);
   const int outerWidth = outer.right - outer.left;
@@ -117,18 +120,23 @@ void Win32CopyWindow::ShowModal() {
   if (window_ == nullptr && !Create()) return;
   ShowWindow(window_, SW_SHOW);
   SetFocus(button_);
+  // No dialog manager: its Enter and Escape would reach the window as IDOK and IDCANCEL clicks.
+  // The one control needs no Tab navigation, and the button takes Space and Enter itself.
   MSG message;
   while (window_ != nullptr && GetMessageW(&message, nullptr, 0, 0) > 0) {
-    if (!IsDialogMessageW(window_, &message)) {
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
   }
 }
 
 void Win32CopyWindow::SetWindowInputEnabled(bool enabled) {
   running_ = !enabled;
   EnableWindow(window_, enabled ? TRUE : FALSE);
+  if (enabled && GetActiveWindow() == window_) FocusButton();
+}
+
+void Win32CopyWindow::FocusButton() {
+  if (IsWindowEnabled(button_)) SetFocus(button_);
 }
 
 void Win32CopyWindow::SetButtonColour(uint32_t colour) {
@@ -178,7 +186,8 @@ void Win32CopyWindow::DrawButton(const DRAWITEMSTRUCT& item) const {
   DrawTextW(dc, caption, -1, &text, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
   if ((item.itemState & ODS_FOCUS) != 0) {
     RECT focus = face;
-    InflateRect(&focus, -4, -4);
+    const int inset = MulDiv(4, dpi_, 96);
+    InflateRect(&focus, -inset, -inset);
     DrawFocusRect(dc, &focus);
   }
 }
@@ -196,12 +205,37 @@ LRESULT CALLBACK Win32CopyWindow::WindowProc(HWND window, UINT message, WPARAM w
   return self->HandleMessage(message, wParam, lParam);
 }
 
+LRESULT CALLBACK Win32CopyWindow::ButtonProc(HWND button, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
+  auto* self = reinterpret_cast<Win32CopyWindow*>(GetWindowLongPtrW(button, GWLP_USERDATA));
+  // Enter on the focused button activates it, as Space does; a held key does not repeat it.
+  const bool firstPress = (lParam & (1L << 30)) == 0;
+  if (message == WM_KEYDOWN && wParam == VK_RETURN && firstPress && IsWindowEnabled(button)) {
+    SendMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(kExecuteButtonId, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(button));
+    return 0;
+  }
+  return CallWindowProcW(self->buttonClassProc_, button, message, wParam, lParam);
+}
+
 LRESULT Win32CopyWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND:
-      if (LOWORD(wParam) == kExecuteButtonId && HIWORD(wParam) == BN_CLICKED && !running_) {
+      // Only a click of the enabled button, from the button itself, starts a run.
+      if (LOWORD(wParam) == kExecuteButtonId && HIWORD(wParam) == BN_CLICKED &&
+          reinterpret_cast<HWND>(lParam) == button_ && IsWindowEnabled(button_) && !running_) {
         controller_.OnExecute();
       }
+      return 0;
+    case WM_ACTIVATE:
+      // The button holds the keyboard focus whenever the window is active.
+      if (LOWORD(wParam) != WA_INACTIVE) {
+        FocusButton();
+        return 0;
+      }
+      break;
+    case WM_SETFOCUS:
+      FocusButton();
       return 0;
     case WM_DRAWITEM:
       if (wParam == kExecuteButtonId) {

@@ -10,7 +10,9 @@ namespace velmora {
 // Execute button that paints its background colour, and two static labels, laid out at load.
 class Win32CopyWindow final : public CopyWindowView {
  public:
-  static constexpr int kExecuteButtonId = 1;
+  // Not IDOK (1) nor IDCANCEL (2): the dialog manager's Enter and Escape must never reach the
+  // Execute handler as a click.
+  static constexpr int kExecuteButtonId = 100;
 
   explicit Win32CopyWindow(CopyRunner& runner);
   ~Win32CopyWindow() override;
@@ -40,15 +42,19 @@ class Win32CopyWindow final : public CopyWindowView {
 
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  static LRESULT CALLBACK ButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void LayOut();
   void DrawButton(const DRAWITEMSTRUCT& item) const;
+  void FocusButton();
 
   CopyWindowController controller_;
   HWND window_ = nullptr;
   HWND button_ = nullptr;
   HWND instruction_ = nullptr;
   HWND progress_ = nullptr;
+  WNDPROC buttonClassProc_ = nullptr;
+  int dpi_ = 96;
   HFONT namedFont_ = nullptr;
   HFONT defaultFont_ = nullptr;
   uint32_t buttonColour_ = kColourButtonFace;

@@ -45,9 +45,8 @@ BOOL CALLBACK FindBox(HWND candidate, LPARAM) {
 }
 
 // Runs inside the message box's own loop: notes what the box shows and presses OK.
-void CALLBACK AnswerBox(HWND, UINT, UINT_PTR timer, DWORD) {
+void CALLBACK AnswerBox(HWND, UINT, UINT_PTR, DWORD) {
   EnumThreadWindows(GetCurrentThreadId(), &FindBox, 0);
-  if (g_seen->seen) KillTimer(nullptr, timer);
 }
 
 class ScriptedRunner final : public CopyRunner {
@@ -69,11 +68,13 @@ class Win32WindowTest : public ::testing::Test {
     ShowWindow(window.window(), SW_SHOW);
     g_window = &window;
     g_seen = &seen;
+    // Every box the window opens is answered, also one that a test expects never to see.
+    answering_ = SetTimer(nullptr, 0, 20, &AnswerBox);
   }
-  void PressExecute() {
-    SetTimer(nullptr, 0, 20, &AnswerBox);
-    SendMessageW(window.executeButton(), BM_CLICK, 0, 0);
-  }
+  void TearDown() override { KillTimer(nullptr, answering_); }
+  void PressExecute() { SendMessageW(window.executeButton(), BM_CLICK, 0, 0); }
+
+  UINT_PTR answering_ = 0;
 
   ScriptedRunner runner;
   Win32CopyWindow window{runner};
@@ -143,6 +144,82 @@ TEST_F(Win32WindowTest, SuccessLeavesTheButtonGreenAndDisabledAndClosingEndsTheL
   EXPECT_EQ(window.window(), nullptr);
 }
 
+// Delivers a key to whatever has the keyboard focus (the window itself when nothing has), as
+// the keyboard would, and handles what follows, a run and its message box included.
+void PressKey(HWND window, WPARAM key) {
+  HWND target = GetFocus() != nullptr ? GetFocus() : window;
+  PostMessageW(target, WM_KEYDOWN, key, 1);
+  PostMessageW(target, WM_KEYUP, key, 1 | (1u << 30) | (1u << 31));
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+TEST_F(Win32WindowTest, SpaceAndEnterOnTheFocusedButtonRunItAndNothingElseDoes) {
+  runner.nextResult = "x";  // a failure: the button stays enabled for the next key
+  SetActiveWindow(window.window());
+  ASSERT_EQ(GetFocus(), window.executeButton());
+  struct Row {
+    const char* name;
+    WPARAM key;
+    int runsAfter;
+  };
+  const Row rows[] = {{"Space", VK_SPACE, 1}, {"Enter", VK_RETURN, 2}, {"Escape", VK_ESCAPE, 2},
+                      {"Tab", VK_TAB, 2}};
+  for (const Row& row : rows) {
+    seen = {};
+    PressKey(window.window(), row.key);
+    EXPECT_EQ(runner.runs, row.runsAfter) << row.name;
+    EXPECT_EQ(GetFocus(), window.executeButton()) << row.name;
+  }
+  // What the dialog manager would make of Enter and Escape, and clicks from elsewhere.
+  SendMessageW(window.window(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  SendMessageW(window.window(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  SendMessageW(window.window(), WM_COMMAND,
+               MAKEWPARAM(Win32CopyWindow::kExecuteButtonId, BN_CLICKED), 0);
+  EXPECT_EQ(runner.runs, 2);
+  EXPECT_NE(window.window(), nullptr);
+}
+
+TEST_F(Win32WindowTest, AfterASuccessNoKeyAndNoClickStartsAnything) {
+  PressExecute();
+  ASSERT_TRUE(seen.seen);
+  ASSERT_EQ(runner.runs, 1);
+  SetActiveWindow(window.window());
+  for (WPARAM key : {VK_RETURN, VK_SPACE, VK_RETURN}) {
+    PressKey(window.window(), key);
+    PressKey(window.executeButton(), key);
+    SendMessageW(window.executeButton(), WM_KEYDOWN, key, 1);
+    SendMessageW(window.executeButton(), WM_KEYUP, key, 1 | (1u << 30) | (1u << 31));
+  }
+  SendMessageW(window.executeButton(), BM_CLICK, 0, 0);
+  SendMessageW(window.window(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  EXPECT_EQ(runner.runs, 1);
+  EXPECT_EQ(window.buttonColour(), kColourGreen);
+  EXPECT_FALSE(IsWindowEnabled(window.executeButton()));
+}
+
+TEST_F(Win32WindowTest, TheButtonGetsTheFocusBackWhenTheWindowIsActivatedAgain) {
+  SetActiveWindow(window.window());
+  ASSERT_EQ(GetFocus(), window.executeButton());
+  HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200,
+                               100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(other, nullptr);
+  SetActiveWindow(other);
+  EXPECT_NE(GetFocus(), window.executeButton());
+  SetActiveWindow(window.window());
+  EXPECT_EQ(GetFocus(), window.executeButton());
+  DestroyWindow(other);
+
+  // And after a failed run's box has been closed.
+  runner.nextResult = "x";
+  PressExecute();
+  ASSERT_TRUE(seen.seen);
+  EXPECT_EQ(GetFocus(), window.executeButton());
+}
+
 TEST(Win32WindowRunTest, ExecuteAgainstStandInSettingsShowsTheDriveMessage) {
   // The per-user store names a CD drive that holds no install CD.
   PlatformServices services = MakePlatformServices();
@@ -155,8 +232,9 @@ TEST(Win32WindowRunTest, ExecuteAgainstStandInSettingsShowsTheDriveMessage) {
   SeenBox seen;
   g_window = &window;
   g_seen = &seen;
-  SetTimer(nullptr, 0, 20, &AnswerBox);
+  const UINT_PTR answering = SetTimer(nullptr, 0, 20, &AnswerBox);
   SendMessageW(window.executeButton(), BM_CLICK, 0, 0);
+  KillTimer(nullptr, answering);
   RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\Velmora");
 
   ASSERT_TRUE(seen.seen);
