@@ -16,14 +16,16 @@
 #include <windows.h>
 
 #include "platform/win32/win32_text.h"
+#include "tests/support/installer_records_win32.h"
 #else
 #include <sys/stat.h>
 #endif
 
 // A whole copy run through the real back-ends of the platform under test, from a generated
 // install CD to a real destination. On Windows (under Wine) the CD is drive R:, which the test
-// set-up links to C:\velmora-e2e-cd, and the destination below C:\Program Files is moved to
-// C:\Tarnwell as on Windows 7.
+// set-up links to C:\velmora-e2e-cd; the installer's values are written as the 32-bit installer
+// writes them, and the Windows release that Wine reports decides whether the destination below
+// C:\Program Files moves to C:\Tarnwell.
 namespace velmora {
 namespace {
 
@@ -77,21 +79,15 @@ class CopyRunEndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
 #ifdef _WIN32
+    // Before Vista the destination stays below the program-files folder; from Vista on it moves
+    // to the maker folder at the drive root.
     cdFolder_ = PathOf("C:\\velmora-e2e-cd");
-    destination_ = PathOf("C:\\Tarnwell\\VelmoraE2E");
+    relocated_ = testing::ReportedWineVersion() != "winxp";
+    destination_ = PathOf(relocated_ ? "C:\\Tarnwell\\VelmoraE2E" : "C:\\Program Files\\VelmoraE2E");
     CleanUp();
     ASSERT_TRUE(fs::exists(cdFolder_)) << "the test set-up links R: to C:\\velmora-e2e-cd";
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Velmora\\Info", 0, nullptr, 0,
-                              KEY_SET_VALUE, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    const auto set = [key](const wchar_t* name, const std::wstring& value) {
-      RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    };
-    set(L"SetupDir", L"R:\\");
-    set(L"SystemDir", L"C:\\Program Files\\VelmoraE2E\\System");
-    RegCloseKey(key);
+    ASSERT_TRUE(testing::WriteInstallerValue("SetupDir", "R:\\"));
+    ASSERT_TRUE(testing::WriteInstallerValue("SystemDir", "C:\\Program Files\\VelmoraE2E\\System"));
 #else
     cdFolder_ = PathOf(sandbox_.Path("cd"));
     destination_ = PathOf(sandbox_.Path("install/Velmora"));
@@ -132,7 +128,7 @@ class CopyRunEndToEndTest : public ::testing::Test {
     }
     fs::remove_all(destination_, ignored);
     fs::remove(PathOf("C:\\Tarnwell"), ignored);  // only when empty
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Velmora");
+    testing::RemoveInstallerRecords();
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\Velmora");
   }
 #endif
@@ -215,6 +211,7 @@ class CopyRunEndToEndTest : public ::testing::Test {
 #ifndef _WIN32
   testing::Sandbox sandbox_;
 #endif
+  bool relocated_ = false;
   fs::path cdFolder_;
   fs::path destination_;
   PlatformServices services_;
@@ -233,6 +230,10 @@ TEST_F(CopyRunEndToEndTest, CopiesTheWholeTreeOnceAndKeepsWhatWasThere) {
   testing::RecordingView view;
   ASSERT_EQ(Run(*services_.fileSystem, view), "");
   EXPECT_EQ(ReadTree(destination_), expected_);
+#ifdef _WIN32
+  // The maker folder is made on Vista and later only.
+  EXPECT_EQ(fs::is_directory(PathOf("C:\\Tarnwell")), relocated_);
+#endif
   for (const char* folder : {"System/trw", "Help/image", "Help/video", "Folder_1", "Folder_2", "BackUp"}) {
     EXPECT_TRUE(fs::is_directory(destination_ / folder)) << folder;
   }

@@ -9,6 +9,7 @@
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_settings_store.h"
 #include "platform/win32/win32_text.h"
+#include "tests/support/installer_records_win32.h"
 
 // The Windows back-ends against the real registry: values are written into a test key with the
 // registry API and removed afterwards.
@@ -148,12 +149,24 @@ TEST(Win32PlatformTest, CriticalErrorsAreAnsweredNotShown) {
   EXPECT_NE(mode & SEM_NOOPENFILEERRORBOX, 0u);
 }
 
-TEST(Win32VersionTest, WineReportsWindows7) {
+TEST(Win32VersionTest, FlagsFollowTheReleaseWineReports) {
+  struct Row {
+    const char* wineVersion;
+    uint8_t vista;
+    uint8_t win7OrLater;
+  };
+  const Row rows[] = {{"winxp", 0, 0}, {"vista", 1, 0}, {"win7", 0, 1}, {"win10", 0, 1}};
+  const std::string reported = testing::ReportedWineVersion();
+  const Row* row = nullptr;
+  for (const Row& candidate : rows) {
+    if (reported == candidate.wineVersion) row = &candidate;
+  }
+  ASSERT_NE(row, nullptr) << "the test runner sets VELMORA_WINE_VERSION, not '" << reported << "'";
   PlatformServices services = MakePlatformServices();
   WindowsVersion version(*services.versionSource);
   version.DetectWindowsVersion();
-  EXPECT_EQ(version.flags().OsIsVista, 0);
-  EXPECT_EQ(version.flags().OsIsWin7OrLater, 1);
+  EXPECT_EQ(version.flags().OsIsVista, row->vista) << reported;
+  EXPECT_EQ(version.flags().OsIsWin7OrLater, row->win7OrLater) << reported;
   EXPECT_EQ(services.pathSeparator, '\\');
 }
 
