@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdlib>
 #include <functional>
 #include <string>
 
@@ -90,15 +91,35 @@ TEST_F(Win32WindowTest, OpensWithItsTextsAndLayout) {
   EXPECT_EQ(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME), 0);
   EXPECT_NE(style & WS_SYSMENU, 0);
 
+  // Laid out at the display's real DPI, which the manifest lets the program see (the test runner
+  // sets Wine's), not stretched from 96.
+  const char* dpiSetting = std::getenv("VELMORA_WINE_DPI");
+  const int dpi = dpiSetting != nullptr ? std::atoi(dpiSetting) : 96;
+  struct Expected {
+    int dpi;
+    int clientWidth, clientHeight, buttonTop, buttonWidth, fontHeight;
+  };
+  // 6420 x 1515 twips, the button 942.5 twips down and 1275 wide, the face 9 points.
+  const Expected table[] = {{96, 428, 101, 63, 85, -12}, {144, 642, 152, 95, 128, -18}};
+  const Expected* expected = nullptr;
+  for (const Expected& row : table) {
+    if (row.dpi == dpi) expected = &row;
+  }
+  ASSERT_NE(expected, nullptr) << "no expected layout at " << dpi << " dots per inch";
   RECT client{};
   GetClientRect(window.window(), &client);
-  EXPECT_EQ(client.right, 428);  // 6420 x 1515 twips at 96 dots per inch
-  EXPECT_EQ(client.bottom, 101);
+  EXPECT_EQ(client.right, expected->clientWidth);
+  EXPECT_EQ(client.bottom, expected->clientHeight);
   RECT button{};
   GetWindowRect(window.executeButton(), &button);
   MapWindowPoints(nullptr, window.window(), reinterpret_cast<POINT*>(&button), 2);
-  EXPECT_EQ(button.top, 63);
-  EXPECT_EQ(button.right - button.left, 85);
+  EXPECT_EQ(button.top, expected->buttonTop);
+  EXPECT_EQ(button.right - button.left, expected->buttonWidth);
+  LOGFONTW font{};
+  GetObjectW(reinterpret_cast<HFONT>(SendMessageW(window.executeButton(), WM_GETFONT, 0, 0)),
+             sizeof font, &font);
+  EXPECT_EQ(font.lfHeight, expected->fontHeight);
+  EXPECT_EQ(font.lfCharSet, 128);
   RECT progress{};
   GetWindowRect(window.progressLabel(), &progress);
   MapWindowPoints(nullptr, window.window(), reinterpret_cast<POINT*>(&progress), 2);
