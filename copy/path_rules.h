@@ -28,7 +28,8 @@ std::string RelocateOutOfProgramFiles(std::string_view installRoot,
 std::string FullWidthUpperFirstCharacter(std::string_view text);
 
 // Whether a path can name anything at all: on Windows ('\\' separator) no control characters,
-// none of < > " | ? * /, and a colon only after a drive letter; elsewhere no NUL.
+// none of < > " | ? *, and a colon only after a drive letter, past a leading "\\?\" or "\\.\";
+// forward slashes and UNC paths are paths. Elsewhere only a NUL makes a path unusable.
 bool IsUsablePath(std::string_view path, char separator);
 
 }  // namespace velmora::path_rules

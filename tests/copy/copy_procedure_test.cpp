@@ -436,12 +436,6 @@ TEST(WrongInstallerValuesTest, EndInTheirMessageAndCreateNothing) {
   }
 }
 
-TEST(WrongInstallerValuesTest, OnLinuxOnlyANulMakesAPathUnusable) {
-  EXPECT_TRUE(path_rules::IsUsablePath("/opt/a|b*c:d", '/'));
-  EXPECT_FALSE(path_rules::IsUsablePath(std::string("/opt/a\0b", 8), '/'));
-  EXPECT_TRUE(path_rules::IsUsablePath("C:\\Program Files (x86)\\解説", '\\'));
-  EXPECT_TRUE(path_rules::IsUsablePath("", '\\'));
-}
 
 }  // namespace
 }  // namespace velmora

@@ -66,6 +66,34 @@ TEST(PathRulesTest, TextHelpers) {
   EXPECT_EQ(LeftCharacters("解説回路", 2), "解説");
 }
 
+TEST(PathRulesTest, UsablePathsOnWindowsAreThoseWindowsCanHold) {
+  const std::pair<std::string, bool> rows[] = {
+      {"C:\\Program Files (x86)\\解説", true},
+      {"", true},
+      {"C:/Program Files/Velmora", true},  // forward slashes are separators
+      {"C:\\Velmora/System", true},
+      {"\\\\server\\share\\Velmora", true},  // UNC
+      {"\\\\?\\C:\\Program Files\\Velmora", true},  // long-path namespace
+      {"\\\\?\\UNC\\server\\share\\Velmora", true},
+      {"\\\\.\\C:\\Velmora", true},  // device namespace
+      {"\\\\.\\CdRom0\\", true},
+      {"C:\\a:b", false},  // a colon past the drive
+      {"\\\\?\\C:\\a:b", false},
+      {"\\\\??\\C:\\x", false},
+      {"C:\\a?b", false},
+      {"C:\\a*b", false},
+      {"C:\\a|b", false},
+      {"C:\\a<b>", false},
+      {"C:\\a\"b", false},
+      {"C:\\a\tb", false},
+      {std::string("C:\\a\0b", 6), false},
+  };
+  for (const auto& [path, usable] : rows) EXPECT_EQ(IsUsablePath(path, '\\'), usable) << path;
+  // Elsewhere only a NUL cuts a path short.
+  EXPECT_TRUE(IsUsablePath("/opt/a|b*c:d", '/'));
+  EXPECT_FALSE(IsUsablePath(std::string("/opt/a\0b", 8), '/'));
+}
+
 TEST(PathRulesTest, FullWidthUpperFirstCharacter) {
   const std::pair<const char*, const char*> rows[] = {
       {"E:", "Ｅ"},  {"e:", "Ｅ"},   {"a", "Ａ"},  {"z:\\", "Ｚ"},       {"\\\\server", "＼"},
