@@ -158,12 +158,24 @@ void QtCopyWindow::closeEvent(QCloseEvent* event) {
 }
 
 void QtCopyWindow::keyPressEvent(QKeyEvent* event) {
-  // Escape does not close this window: only its close box does.
-  if (event->key() == Qt::Key_Escape) {
-    event->ignore();
-    return;
+  switch (event->key()) {
+    case Qt::Key_Escape:
+      // Escape does not close this window: only its close box does.
+      event->ignore();
+      return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      // Enter on the focused button activates it, as Space does; the dialog's default-button
+      // path is never taken, so Enter anywhere else starts nothing.
+      if (button_->hasFocus() && button_->isEnabled() && !event->isAutoRepeat()) {
+        button_->click();
+      }
+      event->accept();
+      return;
+    default:
+      QDialog::keyPressEvent(event);
   }
-  QDialog::keyPressEvent(event);
 }
+
 
 }  // namespace velmora

@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QFontInfo>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -132,10 +134,96 @@ class ScriptedRunner final : public CopyRunner {
   void RunCopy() override {
     ++runs;
     if (during) during();
+    ResultMessage = nextResult;
   }
   std::function<void()> during;
+  std::string nextResult;
   int runs = 0;
 };
+
+// Answers every message box the window opens, for as long as it lives.
+void AnswerEveryBox(QtCopyWindow& window) {
+  auto* timer = new QTimer(&window);
+  QObject::connect(timer, &QTimer::timeout, [] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      box->button(QMessageBox::Ok)->click();
+    }
+  });
+  timer->start(10);
+}
+
+// A key pressed and released as the keyboard delivers it: to the focused widget, or to the
+// window when nothing has the focus.
+void PressKey(QtCopyWindow& window, int key) {
+  QWidget* target = QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : &window;
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+  QApplication::sendEvent(target, &press);
+  QApplication::sendEvent(target, &release);
+  QApplication::processEvents();
+}
+
+void ActivateAndWait(QWidget& window) {
+  window.activateWindow();
+  for (int i = 0; i < 100 && !window.isActiveWindow(); ++i) {
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+}
+
+TEST(QtWindowKeyboardTest, SpaceAndEnterOnTheFocusedButtonRunItAndNothingElseDoes) {
+  ScriptedRunner runner;
+  runner.nextResult = "x";  // a failure: the button stays enabled for the next key
+  QtCopyWindow window(runner);
+  window.show();
+  ActivateAndWait(window);
+  AnswerEveryBox(window);
+  ASSERT_EQ(QApplication::focusWidget(), window.executeButton());
+  const std::pair<int, int> rows[] = {
+      {Qt::Key_Space, 1}, {Qt::Key_Return, 2}, {Qt::Key_Enter, 3}, {Qt::Key_Escape, 3},
+      {Qt::Key_Tab, 3}};
+  for (const auto& [key, runsAfter] : rows) {
+    ActivateAndWait(window);  // as the window manager does once the box has closed
+    PressKey(window, key);
+    EXPECT_EQ(runner.runs, runsAfter) << key;
+    EXPECT_TRUE(window.isVisible()) << key;
+  }
+}
+
+TEST(QtWindowKeyboardTest, AfterASuccessNoKeyAndNoClickStartsAnything) {
+  ScriptedRunner runner;
+  QtCopyWindow window(runner);
+  window.show();
+  ActivateAndWait(window);
+  AnswerEveryBox(window);
+  window.executeButton()->click();
+  ASSERT_EQ(runner.runs, 1);
+  for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+    PressKey(window, key);
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(window.executeButton(), &press);
+  }
+  window.executeButton()->click();
+  EXPECT_EQ(runner.runs, 1);
+  EXPECT_EQ(window.buttonColour(), kColourGreen);
+  EXPECT_FALSE(window.executeButton()->isEnabled());
+}
+
+TEST(QtWindowKeyboardTest, TheButtonGetsTheFocusBackWhenTheWindowIsActivatedAgain) {
+  ScriptedRunner runner;
+  QtCopyWindow window(runner);
+  window.show();
+  ActivateAndWait(window);
+  ASSERT_EQ(QApplication::focusWidget(), window.executeButton());
+  QWidget other;
+  auto* field = new QLineEdit(&other);
+  other.show();
+  ActivateAndWait(other);
+  field->setFocus();
+  ASSERT_NE(QApplication::focusWidget(), window.executeButton());
+  window.executeButton()->clearFocus();  // as a click on the window's background would leave it
+  ActivateAndWait(window);
+  EXPECT_EQ(QApplication::focusWidget(), window.executeButton());
+}
 
 TEST(QtWindowInputTest, ClicksAndCloseDuringARunHaveNoEffectWhileTheLabelRepaints) {
   ScriptedRunner runner;
