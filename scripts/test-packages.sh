@@ -44,8 +44,17 @@ scripts/with-xvfb.sh tests/e2e/demo_window_test.sh /usr/bin/velmora-cdcopy scrip
 
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target package >/dev/null
-zip=$(ls build/windows/velmora-cdcopy-*-windows-x86_64.zip)
-[[ $(unzip -Z1 "$zip") == velmora-cdcopy.exe ]] || fail "the zip holds more or less than the .exe"
+zip=$(ls build/windows/velmora-cdcopy-*-windows-x86.zip)
+[[ $(unzip -Z1 "$zip" | sort | tr '\n' ' ') == "readme.txt velmora-cdcopy.exe " ]] ||
+  fail "the zip holds more or less than the .exe and its readme"
 unzip -p "$zip" velmora-cdcopy.exe | strings -el | grep -qx 'Velmora CD copy utility' ||
   fail "the .exe has no version resource naming the product"
+unzip -p "$zip" readme.txt | head -c 3 | cmp -s - <(printf '\xEF\xBB\xBF') ||
+  fail "the readme has no UTF-8 byte-order mark"
+unzip -p "$zip" readme.txt | iconv -f UTF-8 -t UTF-8 >/dev/null || fail "the readme is not UTF-8"
+[[ $(unzip -p "$zip" readme.txt | grep -vc $'\r$') == 0 ]] || fail "the readme has lines without CR LF"
+exe=$(mktemp --suffix=.exe)
+unzip -p "$zip" velmora-cdcopy.exe >"$exe"
+scripts/check-windows-imports.sh "$exe" || fail "the packaged .exe would not load on Windows XP"
+rm -f "$exe"
 echo "packages: the .deb and the zip checked"
