@@ -319,6 +319,7 @@ class RegFileParser {
   }
 
   void EndLine() {
+    if (done()) return;  // the first line was already found too long to be a header
     ++lineNumber_;
     // A line of blanks is blank however long; the rest of an overlong line is not kept.
     const bool blank = !lastNonBlank_;
@@ -335,7 +336,7 @@ class RegFileParser {
   }
 
   void HeaderLine(std::string_view trimmed, bool overlong) {
-    if (trimmed.empty()) return;
+    if (!overlong && trimmed.empty()) return;
     if (!overlong && trimmed == kHeaderUnicode) {
       unicodeExport_ = true;
       stage_ = Stage::kBody;

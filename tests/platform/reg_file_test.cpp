@@ -385,6 +385,19 @@ TEST(RegFileTest, AFileWithoutHeaderIsNotReadFurther) {
   ASSERT_EQ(diagnostics.size(), 1u);
   EXPECT_EQ(diagnostics[0].line, 1);
   EXPECT_LE(delivered, 2 * RegFile::kMaxLineBytes);
+
+  // The same with an end to the line, and with blanks before its content.
+  for (const std::string& first :
+       {std::string(RegFile::kMaxLineBytes + 1, 'x'), std::string(RegFile::kMaxLineBytes, ' ') + "x"}) {
+    const std::string text = "\n" + first + "\n" + kGoodHead;
+    std::vector<RegFileDiagnostic> whole;
+    RegFile::Parse(text, whole);
+    std::vector<RegFileDiagnostic> streamed;
+    EXPECT_FALSE(ParseKeyInChunks(text, 4096, kKey, streamed).exists);
+    ASSERT_EQ(streamed.size(), 1u);
+    EXPECT_EQ(streamed[0].line, 2);
+    EXPECT_EQ(streamed, whole);
+  }
 }
 
 }  // namespace
