@@ -1,15 +1,19 @@
 // Times the copy run against `cp -r` on generated install CDs, on the disk of the work folder:
 // headless (the real file-system back-end, a progress display that draws nothing), through the
-// real Qt window (offscreen), and cp as the reference. Each measurement runs in a child process
-// of its own, so its peak resident memory is its own.
+// real Qt window (offscreen), and two references: cp alone, and cp followed by sync, since a run
+// puts its copies on the disk before it ends. Each measurement runs in a child process of its
+// own, so its peak resident memory is its own. Window runs also report the longest time the
+// window went without processing its messages while files were being copied.
 //
 //   copy_bench [--work DIR] [--repeat N] [--small-files N] [--large-files N] [--large-mib N]
+//              [--huge-files N] [--huge-mib N]   (--huge-files 0 leaves the huge tree out)
 
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
+#include <QEvent>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -68,7 +72,52 @@ Tree MakeCd(const fs::path& root, const std::string& name, const std::string& gr
   return tree;
 }
 
-// One copy run in this process: `mode` is "headless" or "window".
+// Between the run and the window: notes when the window really processes its messages (a
+// posted event arrives then) and the longest time between two such moments while files are
+// being copied. The end of the run, from the last file's last chunk through the flush to the
+// disk, is noted apart.
+class PumpMeter final : public QObject, public velmora::ProgressDisplay {
+ public:
+  using Clock = std::chrono::steady_clock;
+  explicit PumpMeter(velmora::ProgressDisplay& window) : window_(window) {}
+
+  void SetProgressText(std::string_view text) override {
+    if (text.empty() && !ended_) {  // the run's last word: every copy and the flush are done
+      ended_ = true;
+      endPhase = Clock::now() - lastCall_;
+    }
+    window_.SetProgressText(text);
+  }
+  void ProcessPendingMessages() override {
+    if (!ended_) lastCall_ = Clock::now();
+    if (!posted_) {
+      posted_ = true;
+      QCoreApplication::postEvent(this, new QEvent(QEvent::User));
+    }
+    window_.ProcessPendingMessages();
+  }
+  bool event(QEvent* event) override {
+    if (event->type() != QEvent::User) return QObject::event(event);
+    posted_ = false;
+    const Clock::time_point now = Clock::now();
+    if (!ended_ && lastPump_ != Clock::time_point{}) longestGap = std::max(longestGap, now - lastPump_);
+    lastPump_ = now;
+    return true;
+  }
+
+  Clock::duration longestGap{};
+  Clock::duration endPhase{};
+
+ private:
+  velmora::ProgressDisplay& window_;
+  bool posted_ = false;
+  bool ended_ = false;
+  Clock::time_point lastPump_{};
+  Clock::time_point lastCall_{};
+};
+
+// One copy run in this process: `mode` is "headless" or "window". Prints its seconds, and for
+// the window the longest gap between message processing and the end phase, in milliseconds.
 int RunChild(const std::string& mode, const fs::path& cd, const fs::path& work) {
   const fs::path records = work / "records";  // `work` is this run's own folder
   fs::create_directories(records / "config");
@@ -83,8 +132,13 @@ int RunChild(const std::string& mode, const fs::path& cd, const fs::path& work) 
   velmora::CopyProcedure& procedure = program.procedure;
 
   Seconds elapsed{};
+  double gapMs = 0;
+  double endMs = 0;
   if (mode == "window") {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    fs::create_directories(records / "runtime");
+    fs::permissions(records / "runtime", fs::perms::owner_all);
+    ::setenv("XDG_RUNTIME_DIR", (records / "runtime").c_str(), 1);
     int argc = 1;
     char name[] = "copy_bench";
     char* argv[] = {name, nullptr};
@@ -92,11 +146,14 @@ int RunChild(const std::string& mode, const fs::path& cd, const fs::path& work) 
     velmora::QtCopyWindow window(procedure);
     window.show();
     QCoreApplication::processEvents();
-    procedure.SetProgressDisplay(window.runProgress());
+    PumpMeter meter(window.runProgress());
+    procedure.SetProgressDisplay(meter);
     const auto start = std::chrono::steady_clock::now();
     procedure.RunCopy();
     window.runProgress().ProcessPendingMessages();
     elapsed = std::chrono::steady_clock::now() - start;
+    gapMs = std::chrono::duration<double, std::milli>(meter.longestGap).count();
+    endMs = std::chrono::duration<double, std::milli>(meter.endPhase).count();
   } else {
     const auto start = std::chrono::steady_clock::now();
     procedure.RunCopy();
@@ -106,13 +163,15 @@ int RunChild(const std::string& mode, const fs::path& cd, const fs::path& work) 
     std::fprintf(stderr, "copy run failed: %s\n", procedure.ResultMessage.c_str());
     return 1;
   }
-  std::printf("%.6f\n", elapsed.count());
+  std::printf("%.6f %.3f %.3f\n", elapsed.count(), gapMs, endMs);
   return 0;
 }
 
 struct Measurement {
   double seconds = 0;
   double peakMiB = 0;
+  double longestGapMs = 0;  // window runs only
+  double endPhaseMs = 0;    // window runs only
 };
 
 // Runs `argv` in a child process; its time is what it prints (or the wall time for cp).
@@ -144,8 +203,11 @@ Measurement Spawn(const std::vector<std::string>& args, bool timesItself) {
     std::fprintf(stderr, "%s failed\n", args[0].c_str());
     std::exit(1);
   }
-  return Measurement{timesItself ? std::atof(output.c_str()) : wall,
-                     static_cast<double>(usage.ru_maxrss) / 1024.0};
+  Measurement m{wall, static_cast<double>(usage.ru_maxrss) / 1024.0};
+  if (timesItself) {
+    std::sscanf(output.c_str(), "%lf %lf %lf", &m.seconds, &m.longestGapMs, &m.endPhaseMs);
+  }
+  return m;
 }
 
 std::string ReadText(const fs::path& path) {
@@ -180,21 +242,38 @@ std::vector<Measurement> MeasureModes(const std::string& self, const std::vector
       if (modes[m] == "cp") {
         runs[m].push_back(
             Spawn({"cp", "-r", (tree.cd / tree.group).string(), (run / "dest").string()}, false));
+      } else if (modes[m] == "cp+sync") {
+        runs[m].push_back(Spawn({"sh", "-c", "cp -r \"$0\" \"$1\" && sync",
+                                 (tree.cd / tree.group).string(), (run / "dest").string()},
+                                false));
       } else {
         runs[m].push_back(Spawn({self, "--child", modes[m], tree.cd.string(), run.string()}, true));
       }
       if (removeNow) fs::remove_all(run);
     }
   }
+  fs::remove_all(work / "runs" / "warm-up");
   std::vector<Measurement> medians;
-  for (auto& r : runs) medians.push_back(Median(r));
+  for (auto& r : runs) {
+    Measurement median = Median(r);
+    // The worst gap of any run, not the median's.
+    for (const Measurement& one : r) {
+      median.longestGapMs = std::max(median.longestGapMs, one.longestGapMs);
+      median.endPhaseMs = std::max(median.endPhaseMs, one.endPhaseMs);
+    }
+    medians.push_back(median);
+  }
   return medians;
 }
 
-void Row(const Tree& tree, const char* mode, const Measurement& m, const Measurement& cp) {
-  std::printf("%-26s %-9s %9.3f %11.0f %9.1f %9.3f %10.1f\n", tree.name.c_str(), mode, m.seconds,
+void Row(const Tree& tree, const char* mode, const Measurement& m, const Measurement& cp,
+         const Measurement& cpSync) {
+  std::printf("%-22s %-9s %9.3f %10.0f %9.1f %7.3f %9.3f %9.1f", tree.name.c_str(), mode, m.seconds,
               static_cast<double>(tree.files) / m.seconds,
-              static_cast<double>(tree.bytes) / 1e6 / m.seconds, m.seconds / cp.seconds, m.peakMiB);
+              static_cast<double>(tree.bytes) / 1e6 / m.seconds, m.seconds / cp.seconds,
+              m.seconds / cpSync.seconds, m.peakMiB);
+  if (m.longestGapMs > 0) std::printf("   %6.1f %8.1f", m.longestGapMs, m.endPhaseMs);
+  std::printf("\n");
 }
 
 void Goal(const char* what, double figure, double limit) {
@@ -213,12 +292,16 @@ int main(int argc, char** argv) {
   uint64_t smallFiles = 20000;
   uint64_t largeFiles = 16;
   uint64_t largeMiB = 64;
+  uint64_t hugeFiles = 2;
+  uint64_t hugeMiB = 1024;
   for (size_t i = 0; i + 1 < args.size(); i += 2) {
     if (args[i] == "--work") work = args[i + 1];
     else if (args[i] == "--repeat") repeat = std::atoi(args[i + 1].c_str());
     else if (args[i] == "--small-files") smallFiles = std::strtoull(args[i + 1].c_str(), nullptr, 10);
     else if (args[i] == "--large-files") largeFiles = std::strtoull(args[i + 1].c_str(), nullptr, 10);
     else if (args[i] == "--large-mib") largeMiB = std::strtoull(args[i + 1].c_str(), nullptr, 10);
+    else if (args[i] == "--huge-files") hugeFiles = std::strtoull(args[i + 1].c_str(), nullptr, 10);
+    else if (args[i] == "--huge-mib") hugeMiB = std::strtoull(args[i + 1].c_str(), nullptr, 10);
   }
   work = fs::absolute(work);
   fs::create_directories(work);
@@ -237,6 +320,7 @@ int main(int argc, char** argv) {
   const std::string self = fs::canonical("/proc/self/exe").string();
 
   std::printf("Generating CD trees in %s ...\n", work.c_str());
+  std::fflush(stdout);
   const Tree small = MakeCd(work, "small-" + std::to_string(smallFiles) + "x1-8KiB", "System",
                             smallFiles, 1024, 8192);
   const Tree thousand = MakeCd(work, "small-1000x1-8KiB", "System", 1000, 1024, 8192);
@@ -244,36 +328,56 @@ int main(int argc, char** argv) {
   const Tree large = MakeCd(work, "large-" + std::to_string(largeFiles) + "x" +
                                       std::to_string(largeMiB) + "MiB",
                             "Help/video", largeFiles, largeSize, largeSize);
+  const size_t hugeSize = static_cast<size_t>(hugeMiB) << 20;
+  const Tree huge = MakeCd(work, "huge-" + std::to_string(hugeFiles) + "x" + std::to_string(hugeMiB) + "MiB",
+                           "Help/video", hugeFiles, hugeSize, hugeSize);
 
-  std::printf("\n%-26s %-9s %9s %11s %9s %9s %10s\n", "tree", "run", "seconds", "files/s", "MB/s",
-              "vs cp", "peak MiB");
-  const std::vector<std::string> modes = {"cp", "headless", "window"};
-  const std::vector<Measurement> smallRuns = MeasureModes(self, modes, small, work, repeat, false);
-  const Measurement& smallCp = smallRuns[0];
-  const Measurement& smallHeadless = smallRuns[1];
-  const Measurement& smallWindow = smallRuns[2];
-  Row(small, "cp -r", smallCp, smallCp);
-  Row(small, "headless", smallHeadless, smallCp);
-  Row(small, "window", smallWindow, smallCp);
+  std::printf("\n%-22s %-9s %9s %10s %9s %7s %9s %9s   %6s %8s\n", "tree", "run", "seconds", "files/s",
+              "MB/s", "vs cp", "vs cp+sync", "peak MiB", "gap ms", "end ms");
+  const std::vector<std::string> modes = {"cp", "cp+sync", "headless", "window"};
+  struct Result {
+    const Tree* tree;
+    std::vector<Measurement> runs;  // in the order of `modes`
+  };
+  std::vector<Result> results;
+  const auto measure = [&](const Tree& tree, bool removeNow) {
+    results.push_back({&tree, MeasureModes(self, modes, tree, work, repeat, removeNow)});
+    const std::vector<Measurement>& r = results.back().runs;
+    for (size_t m = 0; m < modes.size(); ++m) Row(tree, modes[m].c_str(), r[m], r[0], r[1]);
+    std::fflush(stdout);
+    return r;
+  };
+  const std::vector<Measurement> smallRuns = measure(small, false);
   const std::vector<Measurement> thousandRuns =
-      MeasureModes(self, {"cp", "headless"}, thousand, work, repeat, false);
-  const Measurement& thousandHeadless = thousandRuns[1];
-  Row(thousand, "headless", thousandHeadless, thousandRuns[0]);
-  const std::vector<Measurement> largeRuns = MeasureModes(self, modes, large, work, repeat, true);
+      MeasureModes(self, {"cp", "cp+sync", "headless"}, thousand, work, repeat, false);
+  Row(thousand, "headless", thousandRuns[2], thousandRuns[0], thousandRuns[1]);
+  const std::vector<Measurement> largeRuns = measure(large, true);
+  std::vector<Measurement> hugeRuns;
+  if (hugeFiles != 0) hugeRuns = measure(huge, true);
   fs::remove_all(work / "runs");
-  const Measurement& largeCp = largeRuns[0];
-  const Measurement& largeHeadless = largeRuns[1];
-  const Measurement& largeWindow = largeRuns[2];
-  Row(large, "cp -r", largeCp, largeCp);
-  Row(large, "headless", largeHeadless, largeCp);
-  Row(large, "window", largeWindow, largeCp);
+  std::ofstream(removedAt) << std::time(nullptr);
 
-  std::printf("\nGoals (median of %d runs each):\n", repeat);
-  Goal("large files, headless time / cp time", largeHeadless.seconds / largeCp.seconds, 1.10);
-  Goal("small files, headless time / cp time", smallHeadless.seconds / smallCp.seconds, 1.25);
-  Goal("small files, window time / headless time", smallWindow.seconds / smallHeadless.seconds, 1.05);
-  Goal("large files, window time / headless time", largeWindow.seconds / largeHeadless.seconds, 1.05);
-  Goal("peak memory, 20,000 files / 1,000 files", smallHeadless.peakMiB / thousandHeadless.peakMiB,
-       1.10);
+  const auto ratio = [](const std::vector<Measurement>& r, size_t a, size_t b) {
+    return r[a].seconds / r[b].seconds;
+  };
+  constexpr size_t kCp = 0, kCpSync = 1, kHeadless = 2, kWindow = 3;
+  std::printf("\nGoals (median of %d runs each; gaps are the worst of any run):\n", repeat);
+  std::printf("  %-58s %7.3f (for information)\n", "small files, headless time / cp time",
+              ratio(smallRuns, kHeadless, kCp));
+  Goal("small files, headless time / (cp + sync) time", ratio(smallRuns, kHeadless, kCpSync), 1.25);
+  std::printf("  %-58s %7.3f (for information)\n", "large files, headless time / cp time",
+              ratio(largeRuns, kHeadless, kCp));
+  Goal("large files, headless time / (cp + sync) time", ratio(largeRuns, kHeadless, kCpSync), 1.10);
+  Goal("small files, window time / headless time", ratio(smallRuns, kWindow, kHeadless), 1.05);
+  Goal("large files, window time / headless time", ratio(largeRuns, kWindow, kHeadless), 1.05);
+  if (!hugeRuns.empty()) {
+    Goal("huge files, window time / headless time", ratio(hugeRuns, kWindow, kHeadless), 1.05);
+    std::printf("  %-58s %7.1f ms\n", "huge files, longest gap in message processing while copying",
+                hugeRuns[kWindow].longestGapMs);
+    std::printf("  %-58s %7.1f ms\n", "huge files, last chunk and flush to the disk",
+                hugeRuns[kWindow].endPhaseMs);
+  }
+  Goal("peak memory, 20,000 files / 1,000 files",
+       smallRuns[kHeadless].peakMiB / thousandRuns[kHeadless].peakMiB, 1.10);
   return 0;
 }

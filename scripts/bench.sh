@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds the Linux program and times the copy run against cp -r:
+# Builds the Linux program and times the copy run against cp -r, and against cp -r then sync:
 #   scripts/bench.sh [--work DIR] [--repeat N] [--small-files N] [--large-files N] [--large-mib N]
-# The CD trees (about 1.1 GB) are made once under the work folder (default build/bench-work),
-# on the same disk as the destinations.
+#                    [--huge-files N] [--huge-mib N]
+# The CD trees (about 3.3 GB, 2 GiB of it the two huge files; --huge-files 0 leaves them out)
+# are made once under the work folder (default build/bench-work), on the same disk as the
+# destinations, which need as much again while a run is timed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh

@@ -5,10 +5,13 @@
 #   <root>/machine.reg        HKEY_LOCAL_MACHINE\Software\Velmora\Info (SetupDir, SystemDir)
 #   <root>/config/Velmora/Velmora.ini   the per-user settings (SetupMk)
 #   <root>/install            where Velmora was installed; the copy goes to <root>/install/Velmora
-# Usage: make-demo-cd.sh <root>   (the folder is made anew)
+# Usage: make-demo-cd.sh <root> [video-MiB]   (the folder is made anew)
+# With video-MiB, Help/video also holds three lessons of that size together, of random data
+# written past the page cache, so that a run lasts long enough to be watched.
 set -euo pipefail
 
-root=${1:?usage: make-demo-cd.sh <root>}
+root=${1:?usage: make-demo-cd.sh <root> [video-MiB]}
+video_mib=${2:-0}
 rm -rf "$root"
 mkdir -p "$root"
 root=$(cd "$root" && pwd)
@@ -32,6 +35,12 @@ file "$cd_dir/Help/index.htm" "<html><body>Velmora manual</body></html>"
 file "$cd_dir/Help/image/figure1.png" "image 1"
 file "$cd_dir/Help/video/lesson1.avi" "video 1"
 file "$cd_dir/Help/.hidden" "never copied"
+if ((video_mib > 0)); then
+  for i in 2 3 4; do
+    dd if=/dev/urandom of="$cd_dir/Help/video/lesson$i.avi" bs=1M count=$((video_mib / 3)) \
+      oflag=direct status=none
+  done
+fi
 
 mkdir -p "$root/install" "$root/config/Velmora"
 

@@ -188,28 +188,30 @@ class FileDescriptor {
   int fd_;
 };
 
-// Writes a large copy out to the disk as it goes, one chunk behind: the copy then runs at the
-// pace of the disk, and its end does not leave the flush gigabytes to write while the window
-// waits. Small files are left to the flush at the end of the run, which writes them together.
+// Writes a large copy out to the disk as it goes, at most kInFlight behind: the end of a run
+// then does not leave the flush gigabytes to write while the window waits, and the disk still
+// has enough queued to write at its full pace. Small files are left to the flush at the end of
+// the run, which writes them together.
 class WriteBehind {
  public:
+  static constexpr off_t kInFlight = off_t{32} << 20;
+
   WriteBehind(int out, off_t size) : out_(out), on_(size > static_cast<off_t>(ChunkPacer::kSmallest)) {}
   void Written(off_t start, off_t length) {
     if (!on_) return;
     ::sync_file_range(out_, start, length, SYNC_FILE_RANGE_WRITE);
-    if (lastLength_ > 0) {
-      ::sync_file_range(out_, lastStart_, lastLength_,
+    const off_t settled = start + length - kInFlight;
+    if (settled > waited_) {
+      ::sync_file_range(out_, waited_, settled - waited_,
                         SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+      waited_ = settled;
     }
-    lastStart_ = start;
-    lastLength_ = length;
   }
 
  private:
   int out_;
   bool on_;
-  off_t lastStart_ = 0;
-  off_t lastLength_ = 0;
+  off_t waited_ = 0;
 };
 
 // Copies every byte, in the kernel where it can, in chunks that the pacer sizes, with `progress`
