@@ -14,7 +14,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 
 packages=(
-  cmake ninja-build g++ pkg-config clang libclang-rt-14-dev dpkg-dev unzip file
+  cmake ninja-build g++ pkg-config clang libclang-rt-14-dev dpkg-dev unzip file time
   qt6-base-dev libgtest-dev googletest
   g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 wine wine32:i386 wine64
   xvfb xdotool x11-utils openbox imagemagick
