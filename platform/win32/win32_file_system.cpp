@@ -126,12 +126,17 @@ class Handle {
 };
 
 // Every byte of `in` to `out`, in chunks that the pacer sizes, with `progress` between them.
+// A large copy is flushed to the disk each time this much more of it has been written, so that
+// the flush before it is named never has more than this to write while the window waits.
+constexpr uint64_t kFlushEvery = uint64_t{8} << 20;
+
 // `size` is what the source held when it was opened; one that changes meanwhile is read to its end.
 bool CopyContent(HANDLE in, HANDLE out, uint64_t size, ChunkPacer& pacer,
                  std::vector<char>& buffer, CopyProgress& progress) {
   using Clock = std::chrono::steady_clock;
   buffer.resize(ChunkPacer::kLargest);
   uint64_t done = 0;
+  uint64_t flushed = 0;
   for (bool first = true;; first = false) {
     if (!first && done < size) progress.ChunkCopied();  // none before the read that finds the end
     const Clock::time_point start = Clock::now();
@@ -145,6 +150,10 @@ bool CopyContent(HANDLE in, HANDLE out, uint64_t size, ChunkPacer& pacer,
         return false;
       }
       written += put;
+    }
+    if (done - flushed >= kFlushEvery) {
+      if (!FlushFileBuffers(out)) return false;
+      flushed = done;
     }
     pacer.Took(Clock::now() - start);
   }
