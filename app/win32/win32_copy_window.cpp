@@ -1,5 +1,8 @@
 #include "app/win32/win32_copy_window.h"
 
+#include <uxtheme.h>
+#include <vssym32.h>
+
 #include "app/copy_window_layout.h"
 #include "platform/win32/win32_text.h"
 
@@ -27,6 +30,68 @@ HWND CreateChild(HWND parent, const wchar_t* className, DWORD style, int id) {
                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                          GetModuleHandleW(nullptr), nullptr);
 }
+
+// The visual style's push-button edge, where the system has visual styles and they are on (XP
+// and later); the functions are looked up at run time, so the program loads where they are absent.
+class ButtonTheme {
+ public:
+  explicit ButtonTheme(HWND button) {
+    const Functions& f = Load();
+    if (f.openThemeData != nullptr && f.isAppThemed()) theme_ = f.openThemeData(button, L"BUTTON");
+  }
+  ~ButtonTheme() {
+    if (theme_ != nullptr) Load().closeThemeData(theme_);
+  }
+  ButtonTheme(const ButtonTheme&) = delete;
+  ButtonTheme& operator=(const ButtonTheme&) = delete;
+
+  // Draws the themed edge over `face` and narrows `face` to the part inside it; false, with
+  // nothing drawn, when there is no theme.
+  bool DrawEdge(HDC dc, int state, RECT& face) const {
+    if (theme_ == nullptr) return false;
+    const Functions& f = Load();
+    f.drawThemeBackground(theme_, dc, BP_PUSHBUTTON, state, &face, nullptr);
+    RECT content = face;
+    f.getThemeBackgroundContentRect(theme_, dc, BP_PUSHBUTTON, state, &face, &content);
+    face = content;
+    return true;
+  }
+
+ private:
+  struct Functions {
+    BOOL(WINAPI* isAppThemed)() = nullptr;
+    HTHEME(WINAPI* openThemeData)(HWND, LPCWSTR) = nullptr;
+    HRESULT(WINAPI* closeThemeData)(HTHEME) = nullptr;
+    HRESULT(WINAPI* drawThemeBackground)(HTHEME, HDC, int, int, const RECT*, const RECT*) = nullptr;
+    HRESULT(WINAPI* getThemeBackgroundContentRect)(HTHEME, HDC, int, int, const RECT*, RECT*) =
+        nullptr;
+  };
+  template <typename T>
+  static void Find(HMODULE library, const char* name, T& function) {
+    // Through the generic function type, which every function pointer converts to and from.
+    function = reinterpret_cast<T>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
+  }
+  static const Functions& Load() {
+    static const Functions functions = [] {
+      Functions f;
+      HMODULE library = LoadLibraryW(L"uxtheme.dll");
+      if (library == nullptr) return f;
+      Find(library, "IsAppThemed", f.isAppThemed);
+      Find(library, "OpenThemeData", f.openThemeData);
+      Find(library, "CloseThemeData", f.closeThemeData);
+      Find(library, "DrawThemeBackground", f.drawThemeBackground);
+      Find(library, "GetThemeBackgroundContentRect", f.getThemeBackgroundContentRect);
+      if (f.isAppThemed == nullptr || f.closeThemeData == nullptr ||
+          f.drawThemeBackground == nullptr || f.getThemeBackgroundContentRect == nullptr) {
+        f.openThemeData = nullptr;  // all or nothing
+      }
+      return f;
+    }();
+    return functions;
+  }
+
+  HTHEME theme_ = nullptr;
+};
 
 void Place(HWND control, const TwipsRect& r, int dpi) {
   MoveWindow(control, TwipsToPixels(r.left, dpi), TwipsToPixels(r.top, dpi),
@@ -171,21 +236,26 @@ void Win32CopyWindow::ProcessPendingMessages() {
 void Win32CopyWindow::DrawButton(const DRAWITEMSTRUCT& item) const {
   HDC dc = item.hDC;
   RECT face = item.rcItem;
+  const bool pressed = (item.itemState & ODS_SELECTED) != 0;
+  const bool disabled = (item.itemState & ODS_DISABLED) != 0;
+  // The face is drawn in the button's colour inside the system's own edge.
+  const ButtonTheme theme(item.hwndItem);
+  const int state = disabled ? PBS_DISABLED : pressed ? PBS_PRESSED : PBS_NORMAL;
+  const bool themed = theme.DrawEdge(dc, state, face);
   HBRUSH brush = CreateSolidBrush(ToColorRef(buttonColour_));
   FillRect(dc, &face, brush);
   DeleteObject(brush);
-  const bool pressed = (item.itemState & ODS_SELECTED) != 0;
-  DrawEdge(dc, &face, pressed ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
+  if (!themed) DrawEdge(dc, &face, pressed ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
 
   wchar_t caption[32] = {};
   GetWindowTextW(item.hwndItem, caption, 32);
   SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, GetSysColor((item.itemState & ODS_DISABLED) != 0 ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
-  RECT text = face;
+  SetTextColor(dc, GetSysColor(disabled ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
+  RECT text = item.rcItem;
   if (pressed) OffsetRect(&text, 1, 1);
   DrawTextW(dc, caption, -1, &text, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
   if ((item.itemState & ODS_FOCUS) != 0) {
-    RECT focus = face;
+    RECT focus = item.rcItem;
     const int inset = MulDiv(4, dpi_, 96);
     InflateRect(&focus, -inset, -inset);
     DrawFocusRect(dc, &focus);
