@@ -179,8 +179,9 @@ FsStatus Win32FileSystem::CopyFileOver(std::string_view source, std::string_view
     return status;
   };
 
-  Handle in(CreateFileW(Utf8ToWide(source).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  // Shared as the platform's own copy shares its source.
+  Handle in(CreateFileW(Utf8ToWide(source).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!in.valid()) return LastError();
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(in.get(), &info)) return LastError();
