@@ -22,7 +22,9 @@ unattended() {
   trap 'kill $wm 2>/dev/null || true; [[ -n $pid ]] && kill "$pid" 2>/dev/null || true' RETURN
   for _ in $(seq 1 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break; sleep 0.1; done
 
-  VELMORA_MACHINE_REG="$demo/machine.reg" XDG_CONFIG_HOME="$demo/config" "$program" &
+  mkdir -p -m 700 "$demo/runtime"  # no session here to provide one
+  VELMORA_MACHINE_REG="$demo/machine.reg" XDG_CONFIG_HOME="$demo/config" \
+    XDG_RUNTIME_DIR="$demo/runtime" "$program" &
   pid=$!
   window=$(timeout 60 xdotool search --sync --onlyvisible --name '^ Velmora$' | head -n 1)
   sleep 1  # framed, placed and painted
