@@ -172,7 +172,22 @@ void CopyProcedure::MakeFolderWhenMissing(const std::string& path, bool countFai
       !found.empty()) {
     return;
   }
-  if (!fileSystem_.CreateFolder(path).ok() && countFailure) ++failures_.foldersNotMade;
+  const FsStatus created = fileSystem_.CreateFolder(path);
+  if (created.ok() || IsFolder(path)) return;  // one the listing does not show (hidden, system)
+  if (!countFailure) return;
+  ++failures_.foldersNotMade;
+  NoteFirstFailure(path, created);
+}
+
+bool CopyProcedure::IsFolder(const std::string& path) {
+  uint32_t attributes = 0;
+  return fileSystem_.GetAttributes(path, attributes).ok() && (attributes & kAttributeDirectory) != 0;
+}
+
+void CopyProcedure::NoteFirstFailure(const std::string& path, FsStatus status) {
+  if (!failures_.firstFailed.empty()) return;
+  failures_.firstFailed = path;
+  failures_.firstReason = fileSystem_.DescribeError(status.error);
 }
 
 bool CopyProcedure::AlreadyCopied(const std::string& source, const std::string& destination) {
@@ -189,8 +204,11 @@ bool CopyProcedure::AlreadyCopied(const std::string& source, const std::string& 
 void CopyProcedure::CopyFolderFiles(const std::string& listedFolder,
                                     const std::string& destination) {
   ListedFolder = listedFolder;
-  if (!fileSystem_.FindFirst(ListedFolder, ListingFilter::kFoldersAndPlainFiles, EntryName).ok()) {
+  const FsStatus listed =
+      fileSystem_.FindFirst(ListedFolder, ListingFilter::kFoldersAndPlainFiles, EntryName);
+  if (!listed.ok()) {
     ++failures_.foldersNotRead;
+    NoteFirstFailure(ListedFolder, listed);
     EntryName.clear();
     return;
   }
@@ -205,14 +223,20 @@ void CopyProcedure::CopyFolderFiles(const std::string& listedFolder,
         progress_->SetProgressText(std::to_string(CopiedFileCount));
         progress_->ProcessPendingMessages();
         const std::string target = destination + separator_ + EntryName;
-        if (!AlreadyCopied(source, target) && !fileSystem_.CopyFileOver(source, target, *this).ok()) {
-          ++failures_.filesNotCopied;
+        if (!AlreadyCopied(source, target)) {
+          const FsStatus copied = fileSystem_.CopyFileOver(source, target, *this);
+          if (!copied.ok()) {
+            ++failures_.filesNotCopied;
+            NoteFirstFailure(target, copied);
+          }
         }
       }
     }
-    if (!fileSystem_.FindNext(EntryName).ok()) {
+    const FsStatus next = fileSystem_.FindNext(EntryName);
+    if (!next.ok()) {
       // A listing that cannot go on ends rather than handle the same name again.
       ++failures_.foldersNotRead;
+      NoteFirstFailure(ListedFolder, next);
       EntryName.clear();
     }
   }
@@ -222,7 +246,11 @@ void CopyProcedure::FinishRun() {
   // Nothing may tell a later run that this one finished, nor that a copy of it stands, before
   // its copies are on the disk: a power loss could leave a file of the right size and time with
   // no content, and it would be taken as copied for good.
-  if (!fileSystem_.FlushCopies(InstallRoot).ok()) failures_.notWrittenToDisk = true;
+  const FsStatus flushed = fileSystem_.FlushCopies(InstallRoot);
+  if (!flushed.ok()) {
+    failures_.notWrittenToDisk = true;
+    NoteFirstFailure(InstallRoot, flushed);
+  }
   progress_->SetProgressText("");
   progress_->ProcessPendingMessages();
   if (failures_.any()) {

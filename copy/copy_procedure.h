@@ -54,6 +54,9 @@ class CopyProcedure final : public CopyRunner, private CopyProgress {
   bool PrepareDestination();
 
   void MakeFolderWhenMissing(const std::string& path, bool countFailure);
+  bool IsFolder(const std::string& path);
+  // The first failure of a run is named in its report, with the system's reason.
+  void NoteFirstFailure(const std::string& path, FsStatus status);
   void CopyFolderFiles(const std::string& listedFolder, const std::string& destination);
   bool AlreadyCopied(const std::string& source, const std::string& destination);
   void FinishRun();

@@ -23,6 +23,9 @@ std::string CopyFailureText(const CopyFailures& failures) {
     text += "ＣＤのフォルダ" + FullWidthNumber(failures.foldersNotRead) + "個を読み取れませんでした。";
   }
   if (failures.notWrittenToDisk) text += "コピーしたファイルをディスクに書き込めませんでした。";
+  if (!failures.firstFailed.empty()) {
+    text += "（最初：" + failures.firstFailed + "\u3000" + failures.firstReason + "）";
+  }
   text += "もう一度「実 行」を押して下さい。";
   return text;
 }

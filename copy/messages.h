@@ -20,12 +20,16 @@ struct CopyFailures {
   uint64_t foldersNotMade = 0;
   uint64_t foldersNotRead = 0;  // CD folders whose listing failed
   bool notWrittenToDisk = false;  // the copies could not be put on stable storage
+  // The first thing that failed, and the system's reason, so the user can act on it.
+  std::string firstFailed;
+  std::string firstReason;
   bool any() const {
     return filesNotCopied + foldersNotMade + foldersNotRead != 0 || notWrittenToDisk;
   }
 };
 
-// For example "　ファイル３個をコピーできませんでした。もう一度「実 行」を押して下さい。"
+// For example "　ファイル３個をコピーできませんでした。（最初：C:\\Tarnwell\\Velmora\\Help\\video\\v1.avi
+// ディスクに十分な空き領域がありません。）もう一度「実 行」を押して下さい。"
 std::string CopyFailureText(const CopyFailures& failures);
 
 // A number in full-width digits: 12 -> "１２".

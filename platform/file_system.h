@@ -103,6 +103,10 @@ class FileSystem {
 
   // On failure `stamp` is untouched.
   virtual FsStatus GetFileStamp(std::string_view path, FileStamp& stamp) = 0;
+
+  // The system's own reason for the error of a failed operation, in the user's language, on one
+  // line ("ディスクに十分な空き領域がありません。"); never empty.
+  virtual std::string DescribeError(int error) const = 0;
 };
 
 }  // namespace velmora

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <utility>
 #include <vector>
@@ -352,6 +353,33 @@ FsStatus PosixFileSystem::GetFileStamp(std::string_view path, FileStamp& stamp) 
   stamp.size = static_cast<uint64_t>(info.st_size);
   stamp.modified = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
   return {};
+}
+
+}  // namespace velmora
+
+namespace velmora {
+
+std::string PosixFileSystem::DescribeError(int error) const {
+  // The window speaks Japanese: the reasons a user can act on are given in Japanese, as the
+  // Japanese Windows words them; any other in the system's own words.
+  switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+      return "ディスクに十分な空き領域がありません。";
+    case EACCES:
+    case EPERM:
+      return "アクセスが拒否されました。";
+    case EROFS:
+      return "書き込み禁止のディスクです。";
+    case EIO:
+      return "デバイスの読み取りまたは書き込みでエラーが発生しました。";
+    case ENOENT:
+      return "指定されたファイルが見つかりません。";
+    default:
+      break;
+  }
+  const char* text = std::strerror(error);
+  return text != nullptr && *text != '\0' ? text : "エラー " + std::to_string(error);
 }
 
 }  // namespace velmora

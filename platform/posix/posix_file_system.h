@@ -23,6 +23,7 @@ class PosixFileSystem final : public FileSystem {
                         CopyProgress& progress) override;
   FsStatus FlushCopies(std::string_view folder) override;
   FsStatus GetFileStamp(std::string_view path, FileStamp& stamp) override;
+  std::string DescribeError(int error) const override;
 
  private:
   void EndListing();

@@ -228,3 +228,31 @@ FsStatus Win32FileSystem::GetFileStamp(std::string_view path, FileStamp& stamp) 
 }
 
 }  // namespace velmora
+
+namespace velmora {
+
+std::string Win32FileSystem::DescribeError(int error) const {
+  // The system's message in the user's own language; where it has none in that language, in
+  // whichever the system picks.
+  const auto code = static_cast<DWORD>(error);
+  wchar_t* text = nullptr;
+  const DWORD flags =
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+  DWORD length = 0;
+  for (const DWORD language : {static_cast<DWORD>(LANG_USER_DEFAULT), DWORD{0}}) {
+    length = FormatMessageW(flags, nullptr, code, language, reinterpret_cast<wchar_t*>(&text), 0,
+                            nullptr);
+    if (length != 0) break;
+  }
+  std::wstring message = length != 0 ? std::wstring(text, length) : std::wstring();
+  if (text != nullptr) LocalFree(text);
+  // One line: the message's own line breaks become blanks, trailing ones go.
+  for (wchar_t& c : message) {
+    if (c == L'\r' || c == L'\n') c = L' ';
+  }
+  while (!message.empty() && message.back() == L' ') message.pop_back();
+  if (message.empty()) return "エラー " + std::to_string(code);
+  return WideToUtf8(message);
+}
+
+}  // namespace velmora

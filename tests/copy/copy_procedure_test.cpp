@@ -17,6 +17,13 @@ constexpr const char* kKey = "Software\\Velmora\\Info";
 constexpr const char* kRoot = "C:\\Apps\\Velmora";
 constexpr const char* kAlreadyCopied = "\u3000既にインストールＣＤからコピー済みです。";
 
+// A failure report: what failed, counted, then the first failure and the system's reason for it
+// (the fake file system gives "reason <error>").
+std::string Failure(const std::string& counts, const std::string& first, int error) {
+  return "\u3000" + counts + "（最初：" + first + "\u3000reason " + std::to_string(error) +
+         "）もう一度「実 行」を押して下さい。";
+}
+
 // Thrown by the file system to end a run where the process would have been killed.
 struct ProcessKilled : std::runtime_error {
   ProcessKilled() : std::runtime_error("killed") {}
@@ -176,8 +183,8 @@ TEST_F(CopyRunTest, RelocatedDestinationWhoseMakerFolderCannotBeMadeFails) {
   versionSource.reported = testing::kWindows7;
   fs.FailCreate("C:\\Tarnwell");
   const std::string message = Run();
-  EXPECT_EQ(message, "\u3000ファイル２３個をコピーできませんでした。フォルダ９個を作成できませんでした。"
-                     "もう一度「実 行」を押して下さい。");
+  EXPECT_EQ(message, Failure("ファイル２３個をコピーできませんでした。フォルダ９個を作成できませんでした。",
+                             "C:\\Tarnwell\\Velmora", 3));
   EXPECT_EQ(procedure.InstallRoot, "C:\\Tarnwell\\Velmora");
 }
 
@@ -226,7 +233,8 @@ TEST_F(CopyRunTest, FailedCopiesAreReportedAndTheNextRunCompletesTheCopy) {
   fs.FailCopy("E:\\System\\sys3.dat");
   fs.FailCopy(Dest("Folder_1\\O-basic.lad"));
   store.Set("Velmora", "Info", "SetupMk", "O");
-  EXPECT_EQ(Run(), "\u3000ファイル２個をコピーできませんでした。もう一度「実 行」を押して下さい。");
+  // The first failure is named, with the system's reason.
+  EXPECT_EQ(Run(), Failure("ファイル２個をコピーできませんでした。", Dest("System\\sys3.dat"), 5));
   EXPECT_EQ(store.Get("Velmora", "Info", "SetupMk"), "O");  // kept for the retry
   EXPECT_EQ(Record(), kRoot);
   EXPECT_EQ(view.progressHistory[view.progressHistory.size() - 2], "23");  // failures still counted
@@ -247,8 +255,8 @@ TEST_F(CopyRunTest, FailedCopiesAreReportedAndTheNextRunCompletesTheCopy) {
 
 TEST_F(CopyRunTest, AFolderThatCannotBeMadeIsReported) {
   fs.FailCreate(Dest("Folder_2"));
-  EXPECT_EQ(Run(), "\u3000ファイル１個をコピーできませんでした。フォルダ１個を作成できませんでした。"
-                   "もう一度「実 行」を押して下さい。");
+  EXPECT_EQ(Run(), Failure("ファイル１個をコピーできませんでした。フォルダ１個を作成できませんでした。",
+                           Dest("Folder_2"), 5));
   fs.FailCreate(Dest("BackUp"));  // holds no file of the CD, and is still reported
   testing::FakeFileSystem onlyBackUp('\\');
   onlyBackUp.AddFile("E:\\setup.exe");
@@ -256,7 +264,7 @@ TEST_F(CopyRunTest, AFolderThatCannotBeMadeIsReported) {
   onlyBackUp.AddFolder("C:\\Apps");
   onlyBackUp.FailCreate(Dest("BackUp"));
   CopyProcedure run(onlyBackUp, settings, version, '\\');
-  EXPECT_EQ(RunWith(run), "\u3000フォルダ１個を作成できませんでした。もう一度「実 行」を押して下さい。");
+  EXPECT_EQ(RunWith(run), Failure("フォルダ１個を作成できませんでした。", Dest("BackUp"), 5));
 }
 
 TEST_F(CopyRunTest, ADiskThatFillsDuringTheVideos) {
@@ -264,7 +272,8 @@ TEST_F(CopyRunTest, ADiskThatFillsDuringTheVideos) {
   fs.beforeCopy = [this](int number) {
     if (number == 22) fs.SetFreeSpace(0);
   };
-  EXPECT_EQ(Run(), "\u3000ファイル２個をコピーできませんでした。もう一度「実 行」を押して下さい。");
+  EXPECT_EQ(Run(), Failure("ファイル２個をコピーできませんでした。", Dest("Help\\video\\clip1.avi"),
+                           testing::FakeFileSystem::kErrorDiskFull));
   EXPECT_EQ(fs.Content(Dest("Help\\index.htm")), "content of Help\\index.htm");
   EXPECT_FALSE(fs.Exists(Dest("Help\\video\\clip1.avi")));
 }
@@ -302,8 +311,8 @@ TEST_F(CopyRunTest, UnreadableListingsAndAttributes) {
   fs.FailAttributes("E:\\System\\trw");
   // A listing that breaks off ends and is reported; the entry before the break was copied.
   fs.FailNextAfter("E:\\System\\trw\\", "trw2");
-  EXPECT_EQ(Run(), "\u3000ファイル１個をコピーできませんでした。ＣＤのフォルダ１個を読み取れませんでした。"
-                   "もう一度「実 行」を押して下さい。");
+  EXPECT_EQ(Run(), Failure("ファイル１個をコピーできませんでした。ＣＤのフォルダ１個を読み取れませんでした。",
+                           Dest("System\\trw"), 2));
   ASSERT_GE(view.progressHistory.size(), 14u);
   EXPECT_EQ(view.progressHistory[12], "13");  // "trw", shown before its copy was tried
   EXPECT_EQ(fs.copyCount, 23);
@@ -311,10 +320,41 @@ TEST_F(CopyRunTest, UnreadableListingsAndAttributes) {
   EXPECT_FALSE(fs.Exists(Dest("System\\trw\\trw3")));
 }
 
+TEST_F(CopyRunTest, EachRunNamesItsOwnFirstFailure) {
+  fs.FailCopy("E:\\System\\sys3.dat");
+  EXPECT_EQ(Run(), Failure("ファイル１個をコピーできませんでした。", Dest("System\\sys3.dat"), 5));
+  // The next run, completing this one, copies only that file, and it fails for another reason.
+  fs.ClearFailures();
+  fs.FailCopy("E:\\System\\sys3.dat", testing::FakeFileSystem::kErrorDiskFull);
+  EXPECT_EQ(Run(), Failure("ファイル１個をコピーできませんでした。", Dest("System\\sys3.dat"),
+                           testing::FakeFileSystem::kErrorDiskFull));
+}
+
+TEST_F(CopyRunTest, FoldersOfTheTreeThatAreThereButHiddenCountAsPresent) {
+  // No listing shows them, so each presence test misses them; their creation then finds them
+  // there, which is no failure: the copy goes into them.
+  for (const bool system : {false, true}) {
+    testing::FakeFileSystem dest = fs;
+    dest.AddHiddenFolder(kRoot, system);
+    dest.AddHiddenFolder(Dest("Help"), system);
+    CopyProcedure run(dest, settings, version, '\\');
+    EXPECT_EQ(RunWith(run), "") << (system ? "system" : "hidden");
+    EXPECT_EQ(dest.FilesBelow(kRoot).size(), 23u);
+    EXPECT_EQ(store.Get("Velmora", "Info", "SetupMk"), "Null");
+    store.values.clear();
+  }
+  // A file in the way of a folder is still a folder that could not be made.
+  testing::FakeFileSystem blocked = fs;
+  blocked.AddFile(Dest("BackUp"), "a file", /*hidden=*/true);
+  CopyProcedure run(blocked, settings, version, '\\');
+  EXPECT_EQ(RunWith(run), Failure("フォルダ１個を作成できませんでした。", Dest("BackUp"),
+                                  testing::FakeFileSystem::kErrorAlreadyExists));
+}
+
 TEST_F(CopyRunTest, OneProcedureRunsTwiceAndTheSecondStartsAfresh) {
   fs.FailCopy("E:\\System\\sys3.dat");
   fs.FailCopy("E:\\Help\\index.htm");
-  ASSERT_EQ(Run(), "\u3000ファイル２個をコピーできませんでした。もう一度「実 行」を押して下さい。");
+  ASSERT_EQ(Run(), Failure("ファイル２個をコピーできませんでした。", Dest("System\\sys3.dat"), 5));
   EXPECT_EQ(procedure.CopiedFileCount, 23u);
 
   // The program still runs; the user presses Execute again. The count starts at 1 once more,
@@ -351,8 +391,8 @@ TEST_F(CopyRunTest, TheCopiesAreOnTheDiskBeforeTheRunSaysSo) {
   store.Set("Velmora", "Info", "SetupMk", "M");
   store.Set("Velmora", "CdCopy", "UnderWay", kRoot);
   CopyProcedure run(failing, settings, version, '\\');
-  EXPECT_EQ(RunWith(run), "\u3000コピーしたファイルをディスクに書き込めませんでした。"
-                          "もう一度「実 行」を押して下さい。");
+  EXPECT_EQ(RunWith(run), Failure("コピーしたファイルをディスクに書き込めませんでした。", kRoot,
+                                  testing::FakeFileSystem::kErrorNotReady));
   EXPECT_EQ(failing.flushedFolders, (std::vector<std::string>{kRoot}));
   EXPECT_EQ(Record(), kRoot);
   EXPECT_EQ(store.Get("Velmora", "Info", "SetupMk"), "M");

@@ -9,6 +9,7 @@
 
 #include "copy/copy_procedure.h"
 #include "platform/platform_services.h"
+#include "tests/fakes/forwarding_file_system.h"
 #include "tests/fakes/recording_view.h"
 #include "tests/support/sandbox.h"
 
@@ -53,24 +54,15 @@ struct ProcessKilled : std::runtime_error {
 };
 
 // The real file system, ending the run where the process is killed before copy `killAt`.
-class KillingFileSystem final : public FileSystem {
+class KillingFileSystem final : public testing::ForwardingFileSystem {
  public:
-  KillingFileSystem(FileSystem& real, int killAt) : real_(real), killAt_(killAt) {}
-  FsStatus FindFirst(std::string_view p, ListingFilter f, std::string& n) override {
-    return real_.FindFirst(p, f, n);
-  }
-  FsStatus FindNext(std::string& n) override { return real_.FindNext(n); }
-  FsStatus GetAttributes(std::string_view p, uint32_t& a) override { return real_.GetAttributes(p, a); }
-  FsStatus CreateFolder(std::string_view p) override { return real_.CreateFolder(p); }
+  KillingFileSystem(FileSystem& real, int killAt) : ForwardingFileSystem(real), killAt_(killAt) {}
   FsStatus CopyFileOver(std::string_view s, std::string_view d, CopyProgress& p) override {
     if (++copies_ == killAt_) throw ProcessKilled();
     return real_.CopyFileOver(s, d, p);
   }
-  FsStatus FlushCopies(std::string_view f) override { return real_.FlushCopies(f); }
-  FsStatus GetFileStamp(std::string_view p, FileStamp& s) override { return real_.GetFileStamp(p, s); }
 
  private:
-  FileSystem& real_;
   int killAt_;
   int copies_ = 0;
 };
@@ -248,6 +240,32 @@ TEST_F(CopyRunEndToEndTest, CopiesTheWholeTreeOnceAndKeepsWhatWasThere) {
   EXPECT_EQ(Run(*services_.fileSystem, second), "\u3000既にインストールＣＤからコピー済みです。");
   EXPECT_TRUE(second.progressHistory.empty());
   EXPECT_EQ(ReadTree(destination_), expected_);
+}
+
+TEST_F(CopyRunEndToEndTest, DestinationFoldersThatAreThereButHiddenAreCopiedInto) {
+  // Folders of the tree that no listing shows are still there: the copy goes into them.
+#ifdef _WIN32
+  for (const auto& [folder, attributes] :
+       {std::pair<const char*, DWORD>{"", FILE_ATTRIBUTE_HIDDEN}, {"Help", FILE_ATTRIBUTE_SYSTEM},
+        {"Folder_1", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM}}) {
+    fs::create_directories(destination_ / folder);
+    ASSERT_TRUE(SetFileAttributesW((destination_ / folder).c_str(), attributes)) << folder;
+  }
+#else
+  // A destination root whose name begins with a dot.
+  destination_ = PathOf(sandbox_.Path("install/.Velmora"));
+  fs::create_directories(destination_);
+  sandbox_.WriteFile("machine.reg",
+                     "Windows Registry Editor Version 5.00\n"
+                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Info]\n"
+                     "\"SetupDir\"=\"" + TextOf(cdFolder_) + "/\"\n"
+                     "\"SystemDir\"=\"" + TextOf(destination_) + "/System\"\n");
+#endif
+  testing::RecordingView view;
+  ASSERT_EQ(Run(*services_.fileSystem, view), "");
+  EXPECT_EQ(ReadTree(destination_), expected_);
+  EXPECT_EQ(UserSetting("Info", "SetupMk"), "Null");
+  EXPECT_EQ(UserSetting("CdCopy", "UnderWay"), "");
 }
 
 TEST_F(CopyRunEndToEndTest, ARunKilledMidwayIsCompletedByTheNext) {

@@ -23,6 +23,11 @@ void FakeFileSystem::AddFolder(const std::string& path) {
   if (!Exists(path)) Put(path, Entry{true, false, false, {}});
 }
 
+void FakeFileSystem::AddHiddenFolder(const std::string& path, bool system) {
+  AddFolder(Parent(path));
+  Put(path, Entry{true, !system, system, {}});
+}
+
 void FakeFileSystem::AddFile(const std::string& path, const std::string& content, bool hidden,
                              bool system) {
   const std::string parent = Parent(path);

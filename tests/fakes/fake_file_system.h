@@ -23,6 +23,8 @@ class FakeFileSystem : public FileSystem {
   explicit FakeFileSystem(char separator = '\\') : sep_(separator) {}
 
   void AddFolder(const std::string& path);
+  // A folder with the hidden (or system) attribute, which no listing shows.
+  void AddHiddenFolder(const std::string& path, bool system = false);
   // Adds the file and any folder above it that is missing.
   void AddFile(const std::string& path, const std::string& content = "data", bool hidden = false,
                bool system = false);
@@ -94,6 +96,8 @@ class FakeFileSystem : public FileSystem {
                         CopyProgress& progress) override;
   FsStatus FlushCopies(std::string_view folder) override;
   FsStatus GetFileStamp(std::string_view path, FileStamp& stamp) override;
+  // "reason <error>", so a test can tell which error a message names.
+  std::string DescribeError(int error) const override { return "reason " + std::to_string(error); }
 
   std::vector<std::string> listedPatterns;
   std::vector<std::string> createdFolders;

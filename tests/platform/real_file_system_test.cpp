@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "platform/platform_services.h"
@@ -228,6 +229,69 @@ TEST_F(RealFileSystemTest, APathWithANulNamesNothing) {
   EXPECT_FALSE(fs.CreateFolder(In("cd") + sep + std::string("n\0m", 3)).ok());
   EXPECT_EQ(sandbox.ReadFile("cd/a"), "x");
 }
+
+}  // namespace
+}  // namespace velmora
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/mount.h>
+
+#include <cerrno>
+#endif
+
+namespace velmora {
+namespace {
+
+TEST_F(RealFileSystemTest, TheSystemsReasonForAFailureIsOneLineInTheUsersLanguage) {
+#ifdef _WIN32
+  // What the system itself says in the user's language, as one line.
+  for (const DWORD error : {DWORD{ERROR_DISK_FULL}, DWORD{ERROR_ACCESS_DENIED},
+                            DWORD{ERROR_FILE_NOT_FOUND}, DWORD{ERROR_CRC}}) {
+    wchar_t text[512] = {};
+    ASSERT_NE(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             error, LANG_USER_DEFAULT, text, 512, nullptr) +
+                  FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, error, 0, text, 512, nullptr),
+              0u);
+    const std::string reason = fs.DescribeError(static_cast<int>(error));
+    EXPECT_NE(reason.find(testing::TextOf(std::filesystem::path(text)).substr(0, 8)),
+              std::string::npos)
+        << error << ": " << reason;
+    EXPECT_EQ(reason.find_first_of("\r\n"), std::string::npos) << error;
+    EXPECT_NE(reason.back(), ' ') << error;
+  }
+#else
+  // The common reasons in Japanese, as the Japanese Windows words them; any other as the system
+  // words it.
+  const std::pair<int, const char*> rows[] = {
+      {ENOSPC, "ディスクに十分な空き領域がありません。"}, {EACCES, "アクセスが拒否されました。"},
+      {EPERM, "アクセスが拒否されました。"},
+      {EIO, "デバイスの読み取りまたは書き込みでエラーが発生しました。"},
+      {ENOENT, "指定されたファイルが見つかりません。"},
+  };
+  for (const auto& [error, reason] : rows) EXPECT_EQ(fs.DescribeError(error), reason) << error;
+  EXPECT_EQ(fs.DescribeError(EXDEV), std::strerror(EXDEV));
+#endif
+  EXPECT_FALSE(fs.DescribeError(987654).empty());
+}
+
+#ifndef _WIN32
+TEST_F(RealCopyTest, AFullDiskIsReportedAsSuch) {
+  // A file system of 256 KiB is full after one copy of 300 KB; mounting one needs root, as CI is.
+  sandbox.MakeFolder("small");
+  if (::mount("tmpfs", In("small").c_str(), "tmpfs", 0, "size=256k") != 0) {
+    GTEST_SKIP() << "cannot mount a small file system here: " << std::strerror(errno);
+  }
+  sandbox.WriteFile("cd/big.dat", std::string(300000, 'x'));
+  const FsStatus status = fs.CopyFileOver(In("cd/big.dat"), In("small/big.dat"), progress);
+  EXPECT_FALSE(status.ok());
+  EXPECT_EQ(fs.DescribeError(status.error), "ディスクに十分な空き領域がありません。");
+  EXPECT_TRUE(std::filesystem::is_empty(testing::PathOf(In("small"))));  // nothing half-written
+  ::umount(In("small").c_str());
+}
+#endif
 
 }  // namespace
 }  // namespace velmora

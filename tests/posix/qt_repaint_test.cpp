@@ -13,6 +13,7 @@
 #include "app/qt/qt_copy_window.h"
 #include "copy/copy_procedure.h"
 #include "platform/posix/posix_file_system.h"
+#include "tests/fakes/forwarding_file_system.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/fake_settings_store.h"
 #include "tests/fakes/fake_version_source.h"
@@ -23,16 +24,10 @@
 namespace velmora {
 namespace {
 
-class SlowSource final : public FileSystem, private CopyProgress {
+class SlowSource final : public testing::ForwardingFileSystem, private CopyProgress {
  public:
-  explicit SlowSource(FileSystem& real) : real_(real) {}
+  explicit SlowSource(FileSystem& real) : ForwardingFileSystem(real) {}
 
-  FsStatus FindFirst(std::string_view p, ListingFilter f, std::string& n) override {
-    return real_.FindFirst(p, f, n);
-  }
-  FsStatus FindNext(std::string& n) override { return real_.FindNext(n); }
-  FsStatus GetAttributes(std::string_view p, uint32_t& a) override { return real_.GetAttributes(p, a); }
-  FsStatus CreateFolder(std::string_view p) override { return real_.CreateFolder(p); }
   FsStatus CopyFileOver(std::string_view s, std::string_view d, CopyProgress& p) override {
     run_ = &p;
     slow_ = s.ends_with("video.avi");
@@ -40,8 +35,6 @@ class SlowSource final : public FileSystem, private CopyProgress {
     slow_ = false;
     return status;
   }
-  FsStatus FlushCopies(std::string_view f) override { return real_.FlushCopies(f); }
-  FsStatus GetFileStamp(std::string_view p, FileStamp& s) override { return real_.GetFileStamp(p, s); }
 
   bool copyingVideo() const { return slow_; }
   QWidget* window = nullptr;
@@ -57,7 +50,6 @@ class SlowSource final : public FileSystem, private CopyProgress {
     run_->ChunkCopied();
   }
 
-  FileSystem& real_;
   CopyProgress* run_ = nullptr;
   bool slow_ = false;
 };

@@ -6,6 +6,7 @@
 #include "app/win32/win32_copy_window.h"
 #include "copy/copy_procedure.h"
 #include "platform/platform_services.h"
+#include "tests/fakes/forwarding_file_system.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/fake_settings_store.h"
 #include "tests/fakes/fake_version_source.h"
@@ -17,22 +18,14 @@
 namespace velmora {
 namespace {
 
-class SlowSource final : public FileSystem, private CopyProgress {
+class SlowSource final : public testing::ForwardingFileSystem, private CopyProgress {
  public:
-  explicit SlowSource(FileSystem& real) : real_(real) {}
+  explicit SlowSource(FileSystem& real) : ForwardingFileSystem(real) {}
 
-  FsStatus FindFirst(std::string_view p, ListingFilter f, std::string& n) override {
-    return real_.FindFirst(p, f, n);
-  }
-  FsStatus FindNext(std::string& n) override { return real_.FindNext(n); }
-  FsStatus GetAttributes(std::string_view p, uint32_t& a) override { return real_.GetAttributes(p, a); }
-  FsStatus CreateFolder(std::string_view p) override { return real_.CreateFolder(p); }
   FsStatus CopyFileOver(std::string_view s, std::string_view d, CopyProgress& p) override {
     run_ = &p;
     return real_.CopyFileOver(s, d, *this);
   }
-  FsStatus FlushCopies(std::string_view f) override { return real_.FlushCopies(f); }
-  FsStatus GetFileStamp(std::string_view p, FileStamp& s) override { return real_.GetFileStamp(p, s); }
 
   int chunks = 0;
 
@@ -43,7 +36,6 @@ class SlowSource final : public FileSystem, private CopyProgress {
     run_->ChunkCopied();
   }
 
-  FileSystem& real_;
   CopyProgress* run_ = nullptr;
 };
 
