@@ -9,6 +9,7 @@
 # tree, and closes the window.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source tests/e2e/completion-box.sh
 
 program=build/linux/app/velmora-cdcopy
 
@@ -46,22 +47,15 @@ unattended() {
   xdotool mousemove --window "$window" $((WIDTH / 2)) 74 click 1
 
   # While the copy runs: one screenshot after another until the completion box appears.
-  find_box() {
-    local candidate
-    for candidate in $(xdotool search --onlyvisible --name '^ Velmora$' 2>/dev/null); do
-      [[ $candidate != "$window" ]] && echo "$candidate"
-    done
-    true
-  }
   box=
   local n=0 frame
   for _ in $(seq 1 600); do
-    box=$(find_box)
+    box=$(completion_box "$window" 0)
     [[ -n $box ]] && break
     n=$((n + 1))
     frame=$shots/2-during-$(printf %02d $n).png
     import -window "$(frame_of "$window")" "$frame"
-    box=$(find_box)
+    box=$(completion_box "$window" 0)
     if [[ -n $box ]]; then  # the box came up while the picture was taken
       rm -f "$frame"
       break

@@ -5,6 +5,7 @@
 #include "app/copy_window_controller.h"
 #include "app/copy_window_layout.h"
 #include "copy/copy_procedure.h"
+#include "tests/fakes/fake_copy_run.h"
 #include "tests/fakes/fake_file_system.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/fake_settings_store.h"
@@ -182,7 +183,7 @@ namespace velmora {
 namespace {
 
 // A whole run through the window's progress display, on a clock that the copies move on.
-class RunThroughTheWindowTest : public ::testing::Test {
+class RunThroughTheWindowTest : public ::testing::Test, protected testing::FakeCopyRun {
  protected:
   using Clock = std::chrono::steady_clock;
   using ms = std::chrono::milliseconds;
@@ -212,14 +213,6 @@ class RunThroughTheWindowTest : public ::testing::Test {
   };
   Clock::time_point now = Clock::time_point{} + std::chrono::hours(1);
   std::vector<Painted> painted;
-  testing::FakeRegistry registry;
-  testing::FakeSettingsStore store;
-  testing::FakeVersionSource versionSource{testing::kWindowsXp};
-  testing::FakeFileSystem fs{'\\'};
-  testing::RecordingView view;
-  InstallerSettings settings{registry, store};
-  WindowsVersion version{versionSource};
-  CopyProcedure procedure{fs, settings, version, '\\'};
   CopyWindowController controller{view, procedure, [this] { return now; }};
 };
 

@@ -4,6 +4,7 @@
 
 #include "copy/copy_procedure.h"
 #include "copy/path_rules.h"
+#include "tests/fakes/fake_copy_run.h"
 #include "tests/fakes/fake_file_system.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/fake_settings_store.h"
@@ -29,7 +30,7 @@ struct ProcessKilled : std::runtime_error {
   ProcessKilled() : std::runtime_error("killed") {}
 };
 
-class CopyRunTest : public ::testing::Test {
+class CopyRunTest : public ::testing::Test, protected testing::FakeCopyRun {
  protected:
   void SetUp() override {
     registry.SetString(kKey, "SetupDir", "E:\\");
@@ -76,14 +77,6 @@ class CopyRunTest : public ::testing::Test {
   std::string Record() const { return store.Get("Velmora", "CdCopy", "UnderWay"); }
   std::string Dest(const std::string& relative) const { return std::string(kRoot) + "\\" + relative; }
 
-  testing::FakeRegistry registry;
-  testing::FakeSettingsStore store;
-  testing::FakeVersionSource versionSource{testing::kWindowsXp};
-  testing::FakeFileSystem fs{'\\'};
-  testing::RecordingView view;
-  InstallerSettings settings{registry, store};
-  WindowsVersion version{versionSource};
-  CopyProcedure procedure{fs, settings, version, '\\'};
 };
 
 TEST_F(CopyRunTest, ACompleteRunBuildsTheTreeAndCopiesEveryGroup) {

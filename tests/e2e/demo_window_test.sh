@@ -3,6 +3,7 @@
 # xdotool, the completion box found by its title, the copied tree checked.
 # Usage: demo_window_test.sh <program> <make-demo-cd.sh>   (DISPLAY must be set)
 set -euo pipefail
+source "$(dirname "$0")/completion-box.sh"
 program=$1
 make_demo=$2
 
@@ -25,14 +26,7 @@ window=$(timeout 20 xdotool search --sync --onlyvisible --name '^ Velmora$' | he
 eval "$(xdotool getwindowgeometry --shell "$window")"
 xdotool mousemove --window "$window" $((WIDTH / 2)) 74 click 1
 
-box=
-for _ in $(seq 1 100); do
-  for candidate in $(xdotool search --onlyvisible --name '^ Velmora$' 2>/dev/null); do
-    [[ $candidate != "$window" ]] && box=$candidate
-  done
-  [[ -n $box ]] && break
-  sleep 0.2
-done
+box=$(completion_box "$window" 20)
 [[ -n $box ]] || fail "no completion box titled ' Velmora' appeared"
 kill -0 "$pid" 2>/dev/null || fail "the program ended"
 

@@ -5,6 +5,7 @@
 # Usage: wine_program_test.sh <velmora-cdcopy.exe> [folder for screenshots]
 # (DISPLAY and WINEPREFIX set; Wine reports whatever Windows release the prefix is set to.)
 set -euo pipefail
+source "$(dirname "$0")/completion-box.sh"
 program=$1
 shots=${2:-}
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -45,14 +46,7 @@ dpi=$(wine reg query 'HKCU\Control Panel\Desktop' /v LogPixels 2>/dev/null | awk
 dpi=$((${dpi:-96}))  # reg prints it in hexadecimal
 xdotool mousemove --window "$window" $((WIDTH / 2)) $(((942 + 165) * dpi / 1440)) click 1
 
-box=
-for _ in $(seq 1 150); do
-  for candidate in $(xdotool search --onlyvisible --name '^ Velmora$' 2>/dev/null); do
-    [[ $candidate != "$window" ]] && box=$candidate
-  done
-  [[ -n $box ]] && break
-  sleep 0.2
-done
+box=$(completion_box "$window" 30)
 [[ -n $box ]] || { shot no-box; fail "no completion box titled ' Velmora' appeared"; }
 sleep 0.5
 shot completion-box

@@ -13,10 +13,10 @@
 #include "app/qt/qt_copy_window.h"
 #include "copy/copy_procedure.h"
 #include "platform/posix/posix_file_system.h"
-#include "tests/fakes/forwarding_file_system.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/fake_settings_store.h"
 #include "tests/fakes/fake_version_source.h"
+#include "tests/fakes/slow_source.h"
 #include "tests/support/sandbox.h"
 
 // The Qt window during a copy whose source is slow: the real POSIX back-end copies in chunks,
@@ -24,44 +24,14 @@
 namespace velmora {
 namespace {
 
-class SlowSource final : public testing::ForwardingFileSystem, private CopyProgress {
- public:
-  explicit SlowSource(FileSystem& real) : ForwardingFileSystem(real) {}
-
-  FsStatus CopyFileOver(std::string_view s, std::string_view d, CopyProgress& p) override {
-    run_ = &p;
-    slow_ = s.ends_with("video.avi");
-    const FsStatus status = real_.CopyFileOver(s, d, *this);
-    slow_ = false;
-    return status;
-  }
-
-  bool copyingVideo() const { return slow_; }
-  QWidget* window = nullptr;
-  int videoChunks = 0;
-
- private:
-  void ChunkCopied() override {
-    if (slow_) {
-      ++videoChunks;
-      QThread::msleep(25);  // the next chunk is slow to arrive
-      window->update();     // meanwhile the window was uncovered: it has to be painted again
-    }
-    run_->ChunkCopied();
-  }
-
-  CopyProgress* run_ = nullptr;
-  bool slow_ = false;
-};
-
 // Notes the text of each paint of the label.
 class PaintRecorder final : public QObject {
  public:
-  explicit PaintRecorder(const SlowSource& source) : source_(source) {}
+  explicit PaintRecorder(const testing::SlowSource& source) : source_(source) {}
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (event->type() == QEvent::Paint) {
       const QString text = static_cast<QLabel*>(watched)->text();
-      (source_.copyingVideo() ? duringVideo : elsewhere).push_back(text.toStdString());
+      (source_.copyingSlowFile() ? duringVideo : elsewhere).push_back(text.toStdString());
     }
     return false;
   }
@@ -69,7 +39,7 @@ class PaintRecorder final : public QObject {
   std::vector<std::string> elsewhere;
 
  private:
-  const SlowSource& source_;
+  const testing::SlowSource& source_;
 };
 
 TEST(QtRepaintTest, TheLabelIsPaintedThroughoutASlowCopyWithTheFilesNumber) {
@@ -88,10 +58,16 @@ TEST(QtRepaintTest, TheLabelIsPaintedThroughoutASlowCopyWithTheFilesNumber) {
   WindowsVersion version(versionSource);
   PosixFileSystem real;
 
-  SlowSource source(real);
+  QWidget* shown = nullptr;
+  testing::SlowSource source(
+      real, [](std::string_view file) { return file.ends_with("video.avi"); },
+      [&shown] {
+        QThread::msleep(25);  // the next chunk is slow to arrive
+        shown->update();      // meanwhile the window was uncovered: it has to be painted again
+      });
   CopyProcedure procedure(source, settings, version, '/');
   QtCopyWindow window(procedure);
-  source.window = &window;
+  shown = &window;
   procedure.SetProgressDisplay(window.runProgress());
   PaintRecorder recorder(source);
   window.progressLabel()->installEventFilter(&recorder);
@@ -113,8 +89,8 @@ TEST(QtRepaintTest, TheLabelIsPaintedThroughoutASlowCopyWithTheFilesNumber) {
   // At least six chunks of at most 4 MiB, each arriving 25 ms after the one before: the label
   // was painted between them, and showed the video's number each time, though file 1 had been
   // painted only a moment before the video started.
-  ASSERT_GE(source.videoChunks, 5);
-  EXPECT_GE(recorder.duringVideo.size(), static_cast<size_t>(source.videoChunks) - 1);
+  ASSERT_GE(source.slowChunks, 5);
+  EXPECT_GE(recorder.duringVideo.size(), static_cast<size_t>(source.slowChunks) - 1);
   for (const std::string& text : recorder.duringVideo) EXPECT_EQ(text, "2");
 }
 

@@ -6,10 +6,10 @@
 #include "app/win32/win32_copy_window.h"
 #include "copy/copy_procedure.h"
 #include "platform/platform_services.h"
-#include "tests/fakes/forwarding_file_system.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/fake_settings_store.h"
 #include "tests/fakes/fake_version_source.h"
+#include "tests/fakes/slow_source.h"
 #include "tests/support/sandbox.h"
 
 // The Win32 copy window stays responsive through a slow copy: Windows takes a window for hung
@@ -17,27 +17,6 @@
 // copies in chunks, and the source takes its time between them, as a CD does.
 namespace velmora {
 namespace {
-
-class SlowSource final : public testing::ForwardingFileSystem, private CopyProgress {
- public:
-  explicit SlowSource(FileSystem& real) : ForwardingFileSystem(real) {}
-
-  FsStatus CopyFileOver(std::string_view s, std::string_view d, CopyProgress& p) override {
-    run_ = &p;
-    return real_.CopyFileOver(s, d, *this);
-  }
-
-  int chunks = 0;
-
- private:
-  void ChunkCopied() override {
-    ++chunks;
-    Sleep(40);  // the next chunk is slow to arrive
-    run_->ChunkCopied();
-  }
-
-  CopyProgress* run_ = nullptr;
-};
 
 // A second thread asks the window what Windows asks it to tell whether it hangs.
 struct Probe {
@@ -81,7 +60,9 @@ TEST(Win32ResponsiveTest, TheWindowAnswersThroughoutASlowCopy) {
   InstallerSettings settings(registry, store);
   WindowsVersion version(versionSource);
   PlatformServices services = MakePlatformServices();
-  SlowSource source(*services.fileSystem);
+  testing::SlowSource source(
+      *services.fileSystem, [](std::string_view) { return true; },
+      [] { Sleep(40); });  // the next chunk is slow to arrive
   CopyProcedure procedure(source, settings, version, '\\');
 
   Win32CopyWindow window(procedure);
@@ -105,10 +86,10 @@ TEST(Win32ResponsiveTest, TheWindowAnswersThroughoutASlowCopy) {
   EXPECT_TRUE(sandbox.ReadFile("install/Velmora/Help/video/video.avi") == video);
   // At least six chunks of at most 4 MiB, 40 ms apart: the copy took a quarter of a second at
   // least, and every question asked meanwhile was answered within 100 ms.
-  ASSERT_GE(source.chunks, 5);
+  ASSERT_GE(source.slowChunks, 5);
   EXPECT_EQ(probe.unanswered, 0);
   EXPECT_GE(probe.answered, 5);
-  std::printf("chunks %d, questions answered %d, longest answer %lu ms\n", source.chunks,
+  std::printf("chunks %d, questions answered %d, longest answer %lu ms\n", source.slowChunks,
               probe.answered, static_cast<unsigned long>(probe.longest));
 }
 
