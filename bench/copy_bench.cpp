@@ -19,15 +19,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <iterator>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "app/qt/qt_copy_window.h"
 #include "app/copy_application.h"
+#include "app/qt/qt_copy_window.h"
 
 namespace {
 
@@ -45,16 +45,17 @@ struct Tree {
 void WriteFile(const fs::path& path, size_t size, std::mt19937_64& random) {
   std::vector<uint64_t> words((size + 7) / 8);
   for (uint64_t& w : words) w = random();
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(words.data()),
-                                              static_cast<std::streamsize>(size));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(words.data()), static_cast<std::streamsize>(size));
 }
 
 // An install CD whose files all lie in one group folder.
-Tree MakeCd(const fs::path& root, const std::string& name, const std::string& group,
-            uint64_t files, size_t minSize, size_t maxSize) {
+Tree MakeCd(const fs::path& root, const std::string& name, const std::string& group, uint64_t files,
+            size_t minSize, size_t maxSize) {
   Tree tree{name, root / name, group, files, 0};
   if (fs::exists(tree.cd / "done")) {  // made by an earlier run with the same shape
-    for (const auto& entry : fs::directory_iterator(tree.cd / group)) tree.bytes += entry.file_size();
+    for (const auto& entry : fs::directory_iterator(tree.cd / group))
+      tree.bytes += entry.file_size();
     return tree;
   }
   fs::remove_all(tree.cd);
@@ -100,7 +101,8 @@ class PumpMeter final : public QObject, public velmora::ProgressDisplay {
     if (event->type() != QEvent::User) return QObject::event(event);
     posted_ = false;
     const Clock::time_point now = Clock::now();
-    if (!ended_ && lastPump_ != Clock::time_point{}) longestGap = std::max(longestGap, now - lastPump_);
+    if (!ended_ && lastPump_ != Clock::time_point{})
+      longestGap = std::max(longestGap, now - lastPump_);
     lastPump_ = now;
     return true;
   }
@@ -224,9 +226,9 @@ Measurement Median(std::vector<Measurement> runs) {
 // Every mode of a tree, `repeat` times, interleaved so that each sees the same state of the
 // disk. Destinations are removed only after the last run: ext4 scans past recently deleted
 // inodes when it creates files, which would charge one run for the clean-up of the one before.
-std::vector<Measurement> MeasureModes(const std::string& self, const std::vector<std::string>& modes,
-                                      const Tree& tree, const fs::path& work, int repeat,
-                                      bool removeNow) {
+std::vector<Measurement> MeasureModes(const std::string& self,
+                                      const std::vector<std::string>& modes, const Tree& tree,
+                                      const fs::path& work, int repeat, bool removeNow) {
   // removeNow: each run's copy is removed as soon as it is timed, so that a large tree's copies
   // do not crowd the CD out of the page cache. Small trees keep theirs (see main).
   std::vector<std::vector<Measurement>> runs(modes.size());
@@ -295,13 +297,20 @@ int main(int argc, char** argv) {
   uint64_t hugeFiles = 2;
   uint64_t hugeMiB = 1024;
   for (size_t i = 0; i + 1 < args.size(); i += 2) {
-    if (args[i] == "--work") work = args[i + 1];
-    else if (args[i] == "--repeat") repeat = std::atoi(args[i + 1].c_str());
-    else if (args[i] == "--small-files") smallFiles = std::strtoull(args[i + 1].c_str(), nullptr, 10);
-    else if (args[i] == "--large-files") largeFiles = std::strtoull(args[i + 1].c_str(), nullptr, 10);
-    else if (args[i] == "--large-mib") largeMiB = std::strtoull(args[i + 1].c_str(), nullptr, 10);
-    else if (args[i] == "--huge-files") hugeFiles = std::strtoull(args[i + 1].c_str(), nullptr, 10);
-    else if (args[i] == "--huge-mib") hugeMiB = std::strtoull(args[i + 1].c_str(), nullptr, 10);
+    if (args[i] == "--work")
+      work = args[i + 1];
+    else if (args[i] == "--repeat")
+      repeat = std::atoi(args[i + 1].c_str());
+    else if (args[i] == "--small-files")
+      smallFiles = std::strtoull(args[i + 1].c_str(), nullptr, 10);
+    else if (args[i] == "--large-files")
+      largeFiles = std::strtoull(args[i + 1].c_str(), nullptr, 10);
+    else if (args[i] == "--large-mib")
+      largeMiB = std::strtoull(args[i + 1].c_str(), nullptr, 10);
+    else if (args[i] == "--huge-files")
+      hugeFiles = std::strtoull(args[i + 1].c_str(), nullptr, 10);
+    else if (args[i] == "--huge-mib")
+      hugeMiB = std::strtoull(args[i + 1].c_str(), nullptr, 10);
   }
   work = fs::absolute(work);
   fs::create_directories(work);
@@ -313,7 +322,8 @@ int main(int argc, char** argv) {
                                                  std::stol("0" + ReadText(removedAt))
                                            : 31;
   if (since < 31) {
-    std::printf("Waiting %ld s for an earlier benchmark's removed copies to settle ...\n", 31 - since);
+    std::printf("Waiting %ld s for an earlier benchmark's removed copies to settle ...\n",
+                31 - since);
     std::fflush(stdout);
     ::sleep(static_cast<unsigned>(31 - since));
   }
@@ -325,15 +335,16 @@ int main(int argc, char** argv) {
                             smallFiles, 1024, 8192);
   const Tree thousand = MakeCd(work, "small-1000x1-8KiB", "System", 1000, 1024, 8192);
   const size_t largeSize = static_cast<size_t>(largeMiB) << 20;
-  const Tree large = MakeCd(work, "large-" + std::to_string(largeFiles) + "x" +
-                                      std::to_string(largeMiB) + "MiB",
-                            "Help/video", largeFiles, largeSize, largeSize);
+  const Tree large =
+      MakeCd(work, "large-" + std::to_string(largeFiles) + "x" + std::to_string(largeMiB) + "MiB",
+             "Help/video", largeFiles, largeSize, largeSize);
   const size_t hugeSize = static_cast<size_t>(hugeMiB) << 20;
-  const Tree huge = MakeCd(work, "huge-" + std::to_string(hugeFiles) + "x" + std::to_string(hugeMiB) + "MiB",
-                           "Help/video", hugeFiles, hugeSize, hugeSize);
+  const Tree huge =
+      MakeCd(work, "huge-" + std::to_string(hugeFiles) + "x" + std::to_string(hugeMiB) + "MiB",
+             "Help/video", hugeFiles, hugeSize, hugeSize);
 
-  std::printf("\n%-22s %-9s %9s %10s %9s %7s %9s %9s   %6s %8s\n", "tree", "run", "seconds", "files/s",
-              "MB/s", "vs cp", "vs cp+sync", "peak MiB", "gap ms", "end ms");
+  std::printf("\n%-22s %-9s %9s %10s %9s %7s %9s %9s   %6s %8s\n", "tree", "run", "seconds",
+              "files/s", "MB/s", "vs cp", "vs cp+sync", "peak MiB", "gap ms", "end ms");
   const std::vector<std::string> modes = {"cp", "cp+sync", "headless", "window"};
   struct Result {
     const Tree* tree;

@@ -83,7 +83,8 @@ bool CopyProcedure::LocateSource() {
   SourceRoot = path_rules::WithoutTrailingSeparator(setupDir, separator_);
   if (!path_rules::IsUsablePath(SourceRoot, separator_)) {
     // No CD can be found where no path leads (a number, a byte list, a wildcard).
-    ResultMessage = path_rules::FullWidthUpperFirstCharacter(SourceRoot) + messages::kInsertInstallCd;
+    ResultMessage =
+        path_rules::FullWidthUpperFirstCharacter(SourceRoot) + messages::kInsertInstallCd;
     return false;
   }
 
@@ -91,7 +92,8 @@ bool CopyProcedure::LocateSource() {
   const bool hasSetup = PlainFileExists(Sub(SourceRoot, "setup.exe"));
   const bool hasMasterData = FolderExists(Sub(SourceRoot, "PCMaster"));
   if (!hasSetup || !hasMasterData) {
-    ResultMessage = path_rules::FullWidthUpperFirstCharacter(SourceRoot) + messages::kInsertInstallCd;
+    ResultMessage =
+        path_rules::FullWidthUpperFirstCharacter(SourceRoot) + messages::kInsertInstallCd;
     return false;
   }
   return true;
@@ -131,7 +133,8 @@ bool CopyProcedure::PrepareDestination() {
   // A System folder is the mark of an earlier copy: one that finished is never touched again,
   // one that is recorded as under way is completed.
   std::string found;
-  if (!fileSystem_.FindFirst(Sub(InstallRoot, "System"), ListingFilter::kFoldersAndPlainFiles, found)
+  if (!fileSystem_
+           .FindFirst(Sub(InstallRoot, "System"), ListingFilter::kFoldersAndPlainFiles, found)
            .ok()) {
     ResultMessage = messages::kDestinationUnreachable;
     return false;
@@ -181,7 +184,8 @@ void CopyProcedure::MakeFolderWhenMissing(const std::string& path, bool countFai
 
 bool CopyProcedure::IsFolder(const std::string& path) {
   uint32_t attributes = 0;
-  return fileSystem_.GetAttributes(path, attributes).ok() && (attributes & kAttributeDirectory) != 0;
+  return fileSystem_.GetAttributes(path, attributes).ok() &&
+         (attributes & kAttributeDirectory) != 0;
 }
 
 void CopyProcedure::NoteFirstFailure(const std::string& path, FsStatus status) {

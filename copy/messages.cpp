@@ -20,7 +20,8 @@ std::string CopyFailureText(const CopyFailures& failures) {
     text += "フォルダ" + FullWidthNumber(failures.foldersNotMade) + "個を作成できませんでした。";
   }
   if (failures.foldersNotRead != 0) {
-    text += "ＣＤのフォルダ" + FullWidthNumber(failures.foldersNotRead) + "個を読み取れませんでした。";
+    text +=
+        "ＣＤのフォルダ" + FullWidthNumber(failures.foldersNotRead) + "個を読み取れませんでした。";
   }
   if (failures.notWrittenToDisk) text += "コピーしたファイルをディスクに書き込めませんでした。";
   if (!failures.firstFailed.empty()) {

@@ -12,13 +12,14 @@ inline constexpr const char* kInstallCdDriveUnknown =
 inline constexpr const char* kInsertInstallCd = " ドライブにインストールＣＤをセットして下さい。";
 inline constexpr const char* kDestinationUnknown = "\u3000コピー先のパスが不明です。";
 inline constexpr const char* kAlreadyCopied = "\u3000既にインストールＣＤからコピー済みです。";
-inline constexpr const char* kDestinationUnreachable = "\u3000コピー先のフォルダにアクセスできません。";
+inline constexpr const char* kDestinationUnreachable =
+    "\u3000コピー先のフォルダにアクセスできません。";
 
 // What went wrong in a run that copied, counted.
 struct CopyFailures {
   uint64_t filesNotCopied = 0;
   uint64_t foldersNotMade = 0;
-  uint64_t foldersNotRead = 0;  // CD folders whose listing failed
+  uint64_t foldersNotRead = 0;    // CD folders whose listing failed
   bool notWrittenToDisk = false;  // the copies could not be put on stable storage
   // The first thing that failed, and the system's reason, so the user can act on it.
   std::string firstFailed;
@@ -28,7 +29,8 @@ struct CopyFailures {
   }
 };
 
-// For example "　ファイル３個をコピーできませんでした。（最初：C:\\Tarnwell\\Velmora\\Help\\video\\v1.avi
+// For example
+// "　ファイル３個をコピーできませんでした。（最初：C:\\Tarnwell\\Velmora\\Help\\video\\v1.avi
 // ディスクに十分な空き領域がありません。）もう一度「実 行」を押して下さい。"
 std::string CopyFailureText(const CopyFailures& failures);
 

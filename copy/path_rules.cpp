@@ -71,14 +71,15 @@ bool IsUsablePath(std::string_view path, char separator) {
   if (separator != '\\') return path.find('\0') == std::string_view::npos;
   // "\\?\" and "\\.\" lead into the namespaces of long paths and devices; what follows is a path
   // of its own, with a drive colon at its own second character ("\\?\C:\...").
-  if (path.size() >= 4 && path[0] == '\\' && path[1] == '\\' && (path[2] == '?' || path[2] == '.') &&
-      path[3] == '\\') {
+  if (path.size() >= 4 && path[0] == '\\' && path[1] == '\\' &&
+      (path[2] == '?' || path[2] == '.') && path[3] == '\\') {
     path.remove_prefix(4);
   }
   for (size_t i = 0; i < path.size(); ++i) {
     const auto c = static_cast<unsigned char>(path[i]);
     // A forward slash is a separator to Windows; these are not in any name.
-    if (c < 0x20 || std::string_view("<>\"|?*").find(static_cast<char>(c)) != std::string_view::npos) {
+    if (c < 0x20 ||
+        std::string_view("<>\"|?*").find(static_cast<char>(c)) != std::string_view::npos) {
       return false;
     }
     if (c == ':' && i != 1) return false;

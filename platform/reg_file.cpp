@@ -30,7 +30,8 @@ bool StartsWithFolded(std::string_view s, std::string_view foldedPrefix) {
 // `key` is `base` or lies below it; every key lies below the root, whose path is empty.
 bool IsAtOrBelow(std::string_view key, std::string_view base) {
   return base.empty() || key == base ||
-         (key.size() > base.size() && key.substr(0, base.size()) == base && key[base.size()] == '\\');
+         (key.size() > base.size() && key.substr(0, base.size()) == base &&
+          key[base.size()] == '\\');
 }
 
 bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
@@ -356,7 +357,8 @@ class RegFileParser {
       skipping_ = endsInBackslash;
       return;
     }
-    if (overlong || (continuing_ && logical_.size() - 1 + trimmed.size() > RegFile::kMaxLineBytes)) {
+    if (overlong ||
+        (continuing_ && logical_.size() - 1 + trimmed.size() > RegFile::kMaxLineBytes)) {
       Report(continuing_ ? logicalStart_ : lineNumber_,
              "line longer than " + std::to_string(RegFile::kMaxLineBytes) + " bytes: skipped");
       continuing_ = false;
@@ -477,7 +479,8 @@ class RegFileParser {
       const std::optional<uint32_t> number = ReadHexNumber(TrimSpaces(data.substr(6)), 8);
       if (!number) return std::nullopt;
       std::string bytes;
-      for (int shift = 0; shift < 32; shift += 8) bytes += static_cast<char>((*number >> shift) & 0xFF);
+      for (int shift = 0; shift < 32; shift += 8)
+        bytes += static_cast<char>((*number >> shift) & 0xFF);
       return RegFileValue{4, bytes};
     }
     uint32_t type = 3;
@@ -595,7 +598,9 @@ RegFileKey RegFile::ParseKey(const RegFileByteSource& source, std::string_view k
 RegFile RegFile::Parse(std::string_view fileBytes, std::vector<RegFileDiagnostic>& diagnostics) {
   RegFile file;
   WholeFileSink sink(file);
-  const RegFileDiagnosticSink report = [&](const RegFileDiagnostic& d) { diagnostics.push_back(d); };
+  const RegFileDiagnosticSink report = [&](const RegFileDiagnostic& d) {
+    diagnostics.push_back(d);
+  };
   RegFileParser parser(sink, report);
   parser.Feed(fileBytes);
   parser.Finish();

@@ -177,5 +177,4 @@ void QtCopyWindow::keyPressEvent(QKeyEvent* event) {
   }
 }
 
-
 }  // namespace velmora

@@ -11,7 +11,7 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"VelmoraCopyWindow";
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;  // fixed single, close box only
-constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME;                     // no icon in the title bar
+constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME;                    // no icon in the title bar
 
 COLORREF ToColorRef(uint32_t colour) {
   if ((colour & 0x80000000u) != 0) return GetSysColor(static_cast<int>(colour & 0xFF));
@@ -63,8 +63,8 @@ class ButtonTheme {
     HTHEME(WINAPI* openThemeData)(HWND, LPCWSTR) = nullptr;
     HRESULT(WINAPI* closeThemeData)(HTHEME) = nullptr;
     HRESULT(WINAPI* drawThemeBackground)(HTHEME, HDC, int, int, const RECT*, const RECT*) = nullptr;
-    HRESULT(WINAPI* getThemeBackgroundContentRect)(HTHEME, HDC, int, int, const RECT*, RECT*) =
-        nullptr;
+    HRESULT(WINAPI* getThemeBackgroundContentRect)
+    (HTHEME, HDC, int, int, const RECT*, RECT*) = nullptr;
   };
   template <typename T>
   static void Find(HMODULE library, const char* name, T& function) {

@@ -1,14 +1,13 @@
 #include "platform/posix/posix_file_system.h"
 
-#include <sys/stat.h>
-
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -149,7 +148,8 @@ namespace {
 std::string PartialCopyName(const std::string& destination) {
   const size_t slash = destination.rfind('/');
   const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-  return destination.substr(0, nameStart) + "." + destination.substr(nameStart) + ".velmora-partial";
+  return destination.substr(0, nameStart) + "." + destination.substr(nameStart) +
+         ".velmora-partial";
 }
 
 std::string FolderOf(const std::string& path) {
@@ -197,14 +197,16 @@ class WriteBehind {
  public:
   static constexpr off_t kInFlight = off_t{32} << 20;
 
-  WriteBehind(int out, off_t size) : out_(out), on_(size > static_cast<off_t>(ChunkPacer::kSmallest)) {}
+  WriteBehind(int out, off_t size)
+      : out_(out), on_(size > static_cast<off_t>(ChunkPacer::kSmallest)) {}
   void Written(off_t start, off_t length) {
     if (!on_) return;
     ::sync_file_range(out_, start, length, SYNC_FILE_RANGE_WRITE);
     const off_t settled = start + length - kInFlight;
     if (settled > waited_) {
-      ::sync_file_range(out_, waited_, settled - waited_,
-                        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+      ::sync_file_range(
+          out_, waited_, settled - waited_,
+          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
       waited_ = settled;
     }
   }
@@ -284,7 +286,8 @@ FsStatus PosixFileSystem::CopyFileOver(std::string_view source, std::string_view
   // own copy: a read-only CD file arrives read-only.
   const mode_t mode = info.st_mode & 07777;
 
-  if (flushWatch_ < 0) flushWatch_ = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (flushWatch_ < 0)
+    flushWatch_ = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 
   // Written as an unnamed file in the destination's folder: it is named only once it is whole,
   // and vanishes with the process when the copy is cut off. Where the file system has no
@@ -300,7 +303,8 @@ FsStatus PosixFileSystem::CopyFileOver(std::string_view source, std::string_view
 
   const timespec times[2] = {info.st_atim, info.st_mtim};
   int error = 0;
-  if (!CopyContent(in.get(), out.get(), info.st_size, pacer_, progress) || ::futimens(out.get(), times) != 0) {
+  if (!CopyContent(in.get(), out.get(), info.st_size, pacer_, progress) ||
+      ::futimens(out.get(), times) != 0) {
     error = errno;
   }
   bool named = !unnamed;

@@ -1,9 +1,9 @@
 #include "platform/win32/win32_file_system.h"
 
-#include "platform/win32/win32_text.h"
-
 #include <chrono>
 #include <utility>
+
+#include "platform/win32/win32_text.h"
 
 namespace velmora {
 namespace {
@@ -131,8 +131,8 @@ class Handle {
 constexpr uint64_t kFlushEvery = uint64_t{8} << 20;
 
 // `size` is what the source held when it was opened; one that changes meanwhile is read to its end.
-bool CopyContent(HANDLE in, HANDLE out, uint64_t size, ChunkPacer& pacer,
-                 std::vector<char>& buffer, CopyProgress& progress) {
+bool CopyContent(HANDLE in, HANDLE out, uint64_t size, ChunkPacer& pacer, std::vector<char>& buffer,
+                 CopyProgress& progress) {
   using Clock = std::chrono::steady_clock;
   buffer.resize(ChunkPacer::kLargest);
   uint64_t done = 0;
@@ -180,8 +180,9 @@ FsStatus Win32FileSystem::CopyFileOver(std::string_view source, std::string_view
   };
 
   // Shared as the platform's own copy shares its source.
-  Handle in(CreateFileW(Utf8ToWide(source).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  Handle in(CreateFileW(Utf8ToWide(source).c_str(), GENERIC_READ,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!in.valid()) return LastError();
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(in.get(), &info)) return LastError();
@@ -199,7 +200,8 @@ FsStatus Win32FileSystem::CopyFileOver(std::string_view source, std::string_view
   }
   if (!out.Close()) return failed();
   // The source's read-only attribute travels with the copy, as with the platform's own copy.
-  const DWORD attributes = info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+  const DWORD attributes =
+      info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
   if (!SetFileAttributesW(partial.c_str(), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL) ||
       !MoveFileExW(partial.c_str(), target.c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
@@ -222,8 +224,9 @@ FsStatus Win32FileSystem::GetFileStamp(std::string_view path, FileStamp& stamp) 
     return LastError();
   }
   stamp.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  stamp.modified = static_cast<int64_t>((static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-                                        data.ftLastWriteTime.dwLowDateTime);
+  stamp.modified =
+      static_cast<int64_t>((static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                           data.ftLastWriteTime.dwLowDateTime);
   return {};
 }
 

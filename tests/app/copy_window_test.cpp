@@ -124,8 +124,8 @@ TEST_F(CopyWindowControllerTest, BlanksAreAFailure) {
 TEST_F(CopyWindowControllerTest, StepsComeInTheirOrder) {
   runner.nextResult = "x";
   controller.OnExecute();
-  const std::vector<std::string> expected = {
-      "window disabled", "colour 65535", "box  【 Err 】", "colour 2147483663", "window enabled"};
+  const std::vector<std::string> expected = {"window disabled", "colour 65535", "box  【 Err 】",
+                                             "colour 2147483663", "window enabled"};
   EXPECT_EQ(view.events, expected);
 }
 
@@ -218,7 +218,8 @@ class RunThroughTheWindowTest : public ::testing::Test, protected testing::FakeC
 
 TEST_F(RunThroughTheWindowTest, AQuickFileThenALongOne) {
   // Files 1 and 2 take 1 ms; file 3 is a video of 400 chunks of 5 ms; file 4 takes 1 ms.
-  for (const char* name : {"a.dat", "b.dat", "video.avi", "z.dat"}) fs.AddFile(std::string("E:\\System\\") + name);
+  for (const char* name : {"a.dat", "b.dat", "video.avi", "z.dat"})
+    fs.AddFile(std::string("E:\\System\\") + name);
   fs.CopyInChunks("E:\\System\\video.avi", 400);
   Clock::time_point videoStart{};
   Clock::time_point videoEnd{};

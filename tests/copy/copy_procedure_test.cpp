@@ -1,8 +1,9 @@
+#include "copy/copy_procedure.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
-#include "copy/copy_procedure.h"
 #include "copy/path_rules.h"
 #include "tests/fakes/fake_copy_run.h"
 #include "tests/fakes/fake_file_system.h"
@@ -75,17 +76,23 @@ class CopyRunTest : public ::testing::Test, protected testing::FakeCopyRun {
     return run.ResultMessage;
   }
   std::string Record() const { return store.Get("Velmora", "CdCopy", "UnderWay"); }
-  std::string Dest(const std::string& relative) const { return std::string(kRoot) + "\\" + relative; }
-
+  std::string Dest(const std::string& relative) const {
+    return std::string(kRoot) + "\\" + relative;
+  }
 };
 
 TEST_F(CopyRunTest, ACompleteRunBuildsTheTreeAndCopiesEveryGroup) {
   ASSERT_EQ(Run(), "");
 
-  const std::vector<std::string> created = {
-      kRoot,          Dest("System"),        Dest("System\\trw"), Dest("Help"),
-      Dest("Help\\image"), Dest("Help\\video"), Dest("Folder_1"),    Dest("Folder_2"),
-      Dest("BackUp")};
+  const std::vector<std::string> created = {kRoot,
+                                            Dest("System"),
+                                            Dest("System\\trw"),
+                                            Dest("Help"),
+                                            Dest("Help\\image"),
+                                            Dest("Help\\video"),
+                                            Dest("Folder_1"),
+                                            Dest("Folder_2"),
+                                            Dest("BackUp")};
   EXPECT_EQ(fs.createdFolders, created);
 
   std::map<std::string, std::string> expected;
@@ -176,8 +183,9 @@ TEST_F(CopyRunTest, RelocatedDestinationWhoseMakerFolderCannotBeMadeFails) {
   versionSource.reported = testing::kWindows7;
   fs.FailCreate("C:\\Tarnwell");
   const std::string message = Run();
-  EXPECT_EQ(message, Failure("ファイル２３個をコピーできませんでした。フォルダ９個を作成できませんでした。",
-                             "C:\\Tarnwell\\Velmora", 3));
+  EXPECT_EQ(message,
+            Failure("ファイル２３個をコピーできませんでした。フォルダ９個を作成できませんでした。",
+                    "C:\\Tarnwell\\Velmora", 3));
   EXPECT_EQ(procedure.InstallRoot, "C:\\Tarnwell\\Velmora");
 }
 
@@ -192,7 +200,8 @@ TEST_F(CopyRunTest, MakerMarkChoosesTheSampleFolders) {
   const Row rows[] = {
       {"nowhere", nullptr, nullptr, "M", "E:\\M\\解説回路\\"},
       {"registry O, per-user ignored", "O", "M", "O", "E:\\O\\解説回路\\"},
-      {"per-user Null as a finished run leaves it", nullptr, "Null", "Null", "E:\\Null\\解説回路\\"},
+      {"per-user Null as a finished run leaves it", nullptr, "Null", "Null",
+       "E:\\Null\\解説回路\\"},
       {"empty registry value", "", "O", "", "E:\\\\解説回路\\"},
   };
   for (const Row& row : rows) {
@@ -209,7 +218,8 @@ TEST_F(CopyRunTest, MakerMarkChoosesTheSampleFolders) {
     RunWith(run);
     EXPECT_EQ(run.MakerMark, row.mark) << row.name;
     const auto& listed = cd.listedPatterns;
-    EXPECT_NE(std::find(listed.begin(), listed.end(), row.explainedListing), listed.end()) << row.name;
+    EXPECT_NE(std::find(listed.begin(), listed.end(), row.explainedListing), listed.end())
+        << row.name;
   }
 }
 
@@ -248,8 +258,9 @@ TEST_F(CopyRunTest, FailedCopiesAreReportedAndTheNextRunCompletesTheCopy) {
 
 TEST_F(CopyRunTest, AFolderThatCannotBeMadeIsReported) {
   fs.FailCreate(Dest("Folder_2"));
-  EXPECT_EQ(Run(), Failure("ファイル１個をコピーできませんでした。フォルダ１個を作成できませんでした。",
-                           Dest("Folder_2"), 5));
+  EXPECT_EQ(Run(),
+            Failure("ファイル１個をコピーできませんでした。フォルダ１個を作成できませんでした。",
+                    Dest("Folder_2"), 5));
   fs.FailCreate(Dest("BackUp"));  // holds no file of the CD, and is still reported
   testing::FakeFileSystem onlyBackUp('\\');
   onlyBackUp.AddFile("E:\\setup.exe");
@@ -304,8 +315,10 @@ TEST_F(CopyRunTest, UnreadableListingsAndAttributes) {
   fs.FailAttributes("E:\\System\\trw");
   // A listing that breaks off ends and is reported; the entry before the break was copied.
   fs.FailNextAfter("E:\\System\\trw\\", "trw2");
-  EXPECT_EQ(Run(), Failure("ファイル１個をコピーできませんでした。ＣＤのフォルダ１個を読み取れませんでした。",
-                           Dest("System\\trw"), 2));
+  EXPECT_EQ(
+      Run(),
+      Failure("ファイル１個をコピーできませんでした。ＣＤのフォルダ１個を読み取れませんでした。",
+              Dest("System\\trw"), 2));
   ASSERT_GE(view.progressHistory.size(), 14u);
   EXPECT_EQ(view.progressHistory[12], "13");  // "trw", shown before its copy was tried
   EXPECT_EQ(fs.copyCount, 23);
@@ -439,8 +452,8 @@ TEST(WrongInstallerValuesTest, EndInTheirMessageAndCreateNothing) {
       {"binary SetupDir", kRegBinary, "\x45\x3A", goodSystem, std::string("４") + kInsertCd},
       {"SetupDir with a wildcard", kRegSz, std::string("E:\\cd*\\") + '\0', goodSystem,
        std::string("Ｅ") + kInsertCd},
-      {"SystemDir of 300 characters", kRegSz, goodSetup, "C:\\" + std::string(290, 'x') + "\\System",
-       kDestinationUnknown},
+      {"SystemDir of 300 characters", kRegSz, goodSetup,
+       "C:\\" + std::string(290, 'x') + "\\System", kDestinationUnknown},
       {"SystemDir with a bar", kRegSz, goodSetup, "C:\\Bad|Name\\System", kDestinationUnknown},
       {"SystemDir with a second colon", kRegSz, goodSetup, "C:\\a:b\\System", kDestinationUnknown},
       {"SystemDir with a NUL", kRegSz, goodSetup, std::string("C:\\a\0b\\System", 13),
@@ -468,7 +481,6 @@ TEST(WrongInstallerValuesTest, EndInTheirMessageAndCreateNothing) {
     EXPECT_EQ(store.writeCount, 0) << row.name;
   }
 }
-
 
 }  // namespace
 }  // namespace velmora

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "copy/path_rules.h"
+
+#include <gtest/gtest.h>
 
 namespace velmora::path_rules {
 namespace {
@@ -29,7 +29,8 @@ TEST(PathRulesTest, WorkedResults) {
       // Only the character positions are tested: no backslash after the matched text is needed.
       {"C:\\Program FilesX\\App\\System", "C:\\Program FilesX\\App", "C:\\Tarnwell\\\\App"},
       {"C:\\X\\System\\", "C:\\X\\System", "C:\\X\\System"},
-      {"E:\\Program Files\\ベルモラ\\System", "E:\\Program Files\\ベルモラ", "E:\\Tarnwell\\ベルモラ"},
+      {"E:\\Program Files\\ベルモラ\\System", "E:\\Program Files\\ベルモラ",
+       "E:\\Tarnwell\\ベルモラ"},
       {"C:\\Program Files\\System", "C:\\Program Files", "C:\\Tarnwell"},
   };
   for (const RootRow& row : rows) {
@@ -72,7 +73,7 @@ TEST(PathRulesTest, UsablePathsOnWindowsAreThoseWindowsCanHold) {
       {"", true},
       {"C:/Program Files/Velmora", true},  // forward slashes are separators
       {"C:\\Velmora/System", true},
-      {"\\\\server\\share\\Velmora", true},  // UNC
+      {"\\\\server\\share\\Velmora", true},         // UNC
       {"\\\\?\\C:\\Program Files\\Velmora", true},  // long-path namespace
       {"\\\\?\\UNC\\server\\share\\Velmora", true},
       {"\\\\.\\C:\\Velmora", true},  // device namespace
@@ -96,8 +97,8 @@ TEST(PathRulesTest, UsablePathsOnWindowsAreThoseWindowsCanHold) {
 
 TEST(PathRulesTest, FullWidthUpperFirstCharacter) {
   const std::pair<const char*, const char*> rows[] = {
-      {"E:", "Ｅ"},  {"e:", "Ｅ"},   {"a", "Ａ"},  {"z:\\", "Ｚ"},       {"\\\\server", "＼"},
-      {"1", "１"},   {"/media", "／"}, {"", ""},     {"解説", "解"}, {" x", "\u3000"},
+      {"E:", "Ｅ"}, {"e:", "Ｅ"},     {"a", "Ａ"}, {"z:\\", "Ｚ"}, {"\\\\server", "＼"},
+      {"1", "１"},  {"/media", "／"}, {"", ""},    {"解説", "解"}, {" x", "\u3000"},
   };
   for (const auto& [text, expected] : rows) {
     EXPECT_EQ(FullWidthUpperFirstCharacter(text), expected) << text;

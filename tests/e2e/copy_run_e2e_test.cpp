@@ -39,8 +39,8 @@ using Tree = std::map<std::string, std::string>;  // relative path ('/') -> cont
 Tree ReadTree(const fs::path& root) {
   Tree tree;
   std::error_code error;
-  for (auto it = fs::recursive_directory_iterator(root, error); it != fs::recursive_directory_iterator();
-       it.increment(error)) {
+  for (auto it = fs::recursive_directory_iterator(root, error);
+       it != fs::recursive_directory_iterator(); it.increment(error)) {
     if (!it->is_regular_file()) continue;
     std::ifstream in(it->path(), std::ios::binary);
     tree[TextOf(it->path().lexically_relative(root).generic_u8string())] =
@@ -75,7 +75,8 @@ class CopyRunEndToEndTest : public ::testing::Test {
     // to the maker folder at the drive root.
     cdFolder_ = PathOf("C:\\velmora-e2e-cd");
     relocated_ = testing::ReportedWineVersion() != "winxp";
-    destination_ = PathOf(relocated_ ? "C:\\Tarnwell\\VelmoraE2E" : "C:\\Program Files\\VelmoraE2E");
+    destination_ =
+        PathOf(relocated_ ? "C:\\Tarnwell\\VelmoraE2E" : "C:\\Program Files\\VelmoraE2E");
     CleanUp();
     ASSERT_TRUE(fs::exists(cdFolder_)) << "the test set-up links R: to C:\\velmora-e2e-cd";
     ASSERT_TRUE(testing::WriteInstallerValue("SetupDir", "R:\\"));
@@ -87,13 +88,17 @@ class CopyRunEndToEndTest : public ::testing::Test {
     sandbox_.WriteFile("machine.reg",
                        "Windows Registry Editor Version 5.00\n"
                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Info]\n"
-                       "\"SetupDir\"=\"" + TextOf(cdFolder_) + "/\"\n"
-                       "\"SystemDir\"=\"" + TextOf(destination_) + "/System\"\n");
+                       "\"SetupDir\"=\"" +
+                           TextOf(cdFolder_) +
+                           "/\"\n"
+                           "\"SystemDir\"=\"" +
+                           TextOf(destination_) + "/System\"\n");
     ::setenv("VELMORA_MACHINE_REG", sandbox_.Path("machine.reg").c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", sandbox_.Path("config").c_str(), 1);
 #endif
     services_ = MakePlatformServices();
-    settings_ = std::make_unique<InstallerSettings>(*services_.machineRegistry, *services_.userSettings);
+    settings_ =
+        std::make_unique<InstallerSettings>(*services_.machineRegistry, *services_.userSettings);
     version_ = std::make_unique<WindowsVersion>(*services_.versionSource);
     ASSERT_TRUE(services_.userSettings->Write("Velmora", "Info", "SetupMk", "O"));
     MakeCd();
@@ -226,7 +231,8 @@ TEST_F(CopyRunEndToEndTest, CopiesTheWholeTreeOnceAndKeepsWhatWasThere) {
   // The maker folder is made on Vista and later only.
   EXPECT_EQ(fs::is_directory(PathOf("C:\\Tarnwell")), relocated_);
 #endif
-  for (const char* folder : {"System/trw", "Help/image", "Help/video", "Folder_1", "Folder_2", "BackUp"}) {
+  for (const char* folder :
+       {"System/trw", "Help/image", "Help/video", "Folder_1", "Folder_2", "BackUp"}) {
     EXPECT_TRUE(fs::is_directory(destination_ / folder)) << folder;
   }
   std::vector<std::string> labels;
@@ -246,7 +252,8 @@ TEST_F(CopyRunEndToEndTest, DestinationFoldersThatAreThereButHiddenAreCopiedInto
   // Folders of the tree that no listing shows are still there: the copy goes into them.
 #ifdef _WIN32
   for (const auto& [folder, attributes] :
-       {std::pair<const char*, DWORD>{"", FILE_ATTRIBUTE_HIDDEN}, {"Help", FILE_ATTRIBUTE_SYSTEM},
+       {std::pair<const char*, DWORD>{"", FILE_ATTRIBUTE_HIDDEN},
+        {"Help", FILE_ATTRIBUTE_SYSTEM},
         {"Folder_1", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM}}) {
     fs::create_directories(destination_ / folder);
     ASSERT_TRUE(SetFileAttributesW((destination_ / folder).c_str(), attributes)) << folder;
@@ -258,8 +265,11 @@ TEST_F(CopyRunEndToEndTest, DestinationFoldersThatAreThereButHiddenAreCopiedInto
   sandbox_.WriteFile("machine.reg",
                      "Windows Registry Editor Version 5.00\n"
                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Info]\n"
-                     "\"SetupDir\"=\"" + TextOf(cdFolder_) + "/\"\n"
-                     "\"SystemDir\"=\"" + TextOf(destination_) + "/System\"\n");
+                     "\"SetupDir\"=\"" +
+                         TextOf(cdFolder_) +
+                         "/\"\n"
+                         "\"SystemDir\"=\"" +
+                         TextOf(destination_) + "/System\"\n");
 #endif
   testing::RecordingView view;
   ASSERT_EQ(Run(*services_.fileSystem, view), "");

@@ -29,7 +29,9 @@ class FakeFileSystem : public FileSystem {
   void AddFile(const std::string& path, const std::string& content = "data", bool hidden = false,
                bool system = false);
   void SetReadOnly(const std::string& path) { entries_.at(path).readOnly = true; }
-  void SetModified(const std::string& path, int64_t modified) { entries_.at(path).modified = modified; }
+  void SetModified(const std::string& path, int64_t modified) {
+    entries_.at(path).modified = modified;
+  }
 
   // Listings of `pattern` (exactly as passed) fail with `error`.
   void FailListing(const std::string& pattern, int error = kErrorNotReady) {

@@ -17,7 +17,8 @@ namespace velmora::testing {
 class FakeRegistry final : public MachineRegistry {
  public:
   void SetValue(const std::string& key, const std::string& name, uint32_t type, std::string bytes) {
-    values_[*FoldRegistryKeyPath(key)][FoldRegistryName(name)] = RegFileValue{type, std::move(bytes)};
+    values_[*FoldRegistryKeyPath(key)][FoldRegistryName(name)] =
+        RegFileValue{type, std::move(bytes)};
   }
   void SetString(const std::string& key, const std::string& name, const std::string& text) {
     SetValue(key, name, kRegSz, text + '\0');

@@ -16,7 +16,8 @@ class FakeSettingsStore final : public SettingsStore {
            const std::string& text) {
     values[{app, section, key}] = text;
   }
-  std::string Get(const std::string& app, const std::string& section, const std::string& key) const {
+  std::string Get(const std::string& app, const std::string& section,
+                  const std::string& key) const {
     const auto it = values.find({app, section, key});
     return it == values.end() ? "<missing>" : it->second;
   }

@@ -266,7 +266,8 @@ TEST_F(RealFileSystemTest, TheSystemsReasonForAFailureIsOneLineInTheUsersLanguag
   // The common reasons in Japanese, as the Japanese Windows words them; any other as the system
   // words it.
   const std::pair<int, const char*> rows[] = {
-      {ENOSPC, "ディスクに十分な空き領域がありません。"}, {EACCES, "アクセスが拒否されました。"},
+      {ENOSPC, "ディスクに十分な空き領域がありません。"},
+      {EACCES, "アクセスが拒否されました。"},
       {EPERM, "アクセスが拒否されました。"},
       {EIO, "デバイスの読み取りまたは書き込みでエラーが発生しました。"},
       {ENOENT, "指定されたファイルが見つかりません。"},

@@ -1,8 +1,8 @@
+#include "platform/reg_file.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
-#include "platform/reg_file.h"
 
 namespace velmora {
 namespace {
@@ -36,7 +36,8 @@ RegFileKey ParseKeyInChunks(const std::string& text, size_t chunk, std::string_v
 RegFile ParseOk(const std::string& text) {
   std::vector<RegFileDiagnostic> diagnostics;
   RegFile file = RegFile::Parse(text, diagnostics);
-  EXPECT_TRUE(diagnostics.empty()) << diagnostics.front().line << ": " << diagnostics.front().message;
+  EXPECT_TRUE(diagnostics.empty())
+      << diagnostics.front().line << ": " << diagnostics.front().message;
   return file;
 }
 
@@ -210,11 +211,12 @@ TEST(RegFileTest, PiecesOfAnySizeGiveTheAnswersOfTheWholeFile) {
       {"continued", kContinued},
       {"names and roots", kNamesAndRoots},
       {"deletions", kDeletions},
-      {"CR LF split", "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\A]\r\r\n\"v\"=\"1\""},
+      {"CR LF split",
+       "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\A]\r\r\n\"v\"=\"1\""},
   };
   for (const MalformedRow& row : kMalformedRows) inputs.emplace_back(row.name, row.text);
-  const char* keys[] = {kKey, "software\\velmora", "SOFTWARE", "", "SOFTWARE\\Other", "A",
-                        "Software\\\\Velmora"};
+  const char* keys[] = {kKey, "software\\velmora",  "SOFTWARE", "", "SOFTWARE\\Other",
+                        "A",  "Software\\\\Velmora"};
   for (const auto& [name, text] : inputs) {
     std::vector<RegFileDiagnostic> wholeDiagnostics;
     const RegFile whole = RegFile::Parse(text, wholeDiagnostics);
@@ -262,7 +264,8 @@ TEST(RegFileTest, LaterDefinitionsAndDeletionsWin) {
       {"value defined twice", info + "\"SetupDir\"=\"/a/\"\n\"SETUPDIR\"=\"/b/\"\n", true, "/b/"},
       {"key deleted through its parent",
        info + "\"SetupDir\"=\"/a/\"\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora]\n", false, nullptr},
-      {"everything deleted", info + "\"SetupDir\"=\"/a/\"\n[-HKEY_LOCAL_MACHINE]\n", false, nullptr},
+      {"everything deleted", info + "\"SetupDir\"=\"/a/\"\n[-HKEY_LOCAL_MACHINE]\n", false,
+       nullptr},
       {"deleted then defined again",
        info + "\"SetupDir\"=\"/a/\"\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Info]\n" + info +
            "\"Other\"=\"x\"\n",
@@ -270,8 +273,8 @@ TEST(RegFileTest, LaterDefinitionsAndDeletionsWin) {
       {"a value after the deletion line belongs to no key",
        info + "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Info]\n\"SetupDir\"=\"/a/\"\n", false,
        nullptr},
-      {"a sibling deleted", info + "\"SetupDir\"=\"/a/\"\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Inf]\n",
-       true, "/a/"},
+      {"a sibling deleted",
+       info + "\"SetupDir\"=\"/a/\"\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Inf]\n", true, "/a/"},
       {"only a subkey", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Info\\Sub]\n", true, nullptr},
       {"the only subkey deleted",
        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Info\\Sub\\Deeper]\n"
@@ -288,8 +291,9 @@ TEST(RegFileTest, LaterDefinitionsAndDeletionsWin) {
        "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Info\\Sub]\n"
        "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Info\\Sub!]\n",
        false, nullptr},
-      {"the key itself left", info + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Info\\Sub]\n"
-                                     "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Info\\Sub]\n",
+      {"the key itself left",
+       info + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Info\\Sub]\n"
+              "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Info\\Sub]\n",
        true, nullptr},
       {"a name that only starts like it", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Info2]\n", false,
        nullptr},
@@ -337,12 +341,14 @@ TEST(RegFileTest, OverlongLinesAreReportedAndSkipped) {
   continued += "00";
   const LongLineRow rows[] = {
       {"a string value", head + "\"Bad\"=\"" + std::string(limit, 'x') + "\"\n" + tail, 3},
-      {"a stray line ending in a backslash", head + std::string(limit + 1, 'x') + "\\\n  00\n" + tail, 3},
+      {"a stray line ending in a backslash",
+       head + std::string(limit + 1, 'x') + "\\\n  00\n" + tail, 3},
       {"continued hex data", head + continued + "\n" + tail, 3},
       {"continued hex data split in the middle of a line",
        head + "\"Bad\"=hex:00,\\\n" + std::string(limit, '0') + ",\\\n 00\n" + tail, 3},
-      {"after a continued value that fits", head + kContinued.substr(kContinued.find('"')) +
-                                                "\"Bad\"=\"" + std::string(limit, 'x') + "\"\n" + tail,
+      {"after a continued value that fits",
+       head + kContinued.substr(kContinued.find('"')) + "\"Bad\"=\"" + std::string(limit, 'x') +
+           "\"\n" + tail,
        7},
   };
   for (const LongLineRow& row : rows) {
@@ -378,17 +384,16 @@ TEST(RegFileTest, AFileWithoutHeaderIsNotReadFurther) {
     return capacity;
   };
   std::vector<RegFileDiagnostic> diagnostics;
-  const RegFileKey key = RegFile::ParseKey(zeros, kKey, [&](const RegFileDiagnostic& d) {
-    diagnostics.push_back(d);
-  });
+  const RegFileKey key =
+      RegFile::ParseKey(zeros, kKey, [&](const RegFileDiagnostic& d) { diagnostics.push_back(d); });
   EXPECT_FALSE(key.exists);
   ASSERT_EQ(diagnostics.size(), 1u);
   EXPECT_EQ(diagnostics[0].line, 1);
   EXPECT_LE(delivered, 2 * RegFile::kMaxLineBytes);
 
   // The same with an end to the line, and with blanks before its content.
-  for (const std::string& first :
-       {std::string(RegFile::kMaxLineBytes + 1, 'x'), std::string(RegFile::kMaxLineBytes, ' ') + "x"}) {
+  for (const std::string& first : {std::string(RegFile::kMaxLineBytes + 1, 'x'),
+                                   std::string(RegFile::kMaxLineBytes, ' ') + "x"}) {
     const std::string text = "\n" + first + "\n" + kGoodHead;
     std::vector<RegFileDiagnostic> whole;
     RegFile::Parse(text, whole);

@@ -1,6 +1,7 @@
+#include "platform/registry_reader.h"
+
 #include <gtest/gtest.h>
 
-#include "platform/registry_reader.h"
 #include "platform/registry_text.h"
 #include "tests/fakes/fake_registry.h"
 
@@ -26,7 +27,8 @@ struct TextRow {
 
 TEST(RegistryTextTest, EachTypeHasItsTextForm) {
   const TextRow rows[] = {
-      {"string without its terminator", kRegSz, std::string("C:\\Velmora\\") + '\0', "C:\\Velmora\\"},
+      {"string without its terminator", kRegSz, std::string("C:\\Velmora\\") + '\0',
+       "C:\\Velmora\\"},
       {"empty string", kRegSz, std::string(1, '\0'), ""},
       {"no bytes at all", kRegSz, "", ""},
       {"string stored without terminator loses its last byte", kRegSz, "abc", "ab"},
@@ -53,7 +55,8 @@ TEST(RegistryTextTest, EachTypeHasItsTextForm) {
 TEST(RegistryTextTest, StringTypesGoThroughTheNarrowDecoder) {
   const NarrowDecoder bracket = [](std::string_view s) { return "[" + std::string(s) + "]"; };
   EXPECT_EQ(RegistryValueToText(kRegSz, std::string("x") + '\0', bracket), "[x]");
-  EXPECT_EQ(RegistryValueToText(kRegMultiSz, Bytes({'x', 0, 'y', 0, 0}), bracket), "[x]\r\n[y]\r\n");
+  EXPECT_EQ(RegistryValueToText(kRegMultiSz, Bytes({'x', 0, 'y', 0, 0}), bracket),
+            "[x]\r\n[y]\r\n");
   EXPECT_EQ(RegistryValueToText(kRegBinary, "x", bracket), "78 ");
 }
 

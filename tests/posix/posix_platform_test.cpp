@@ -28,8 +28,8 @@ constexpr const char* kExport =
 
 TEST(FileRegistryTest, AnswersAsTheRegistryDoes) {
   testing::Sandbox sandbox;
-  sandbox.WriteFile("machine.reg", std::string(kExport) + "\"Long\"=\"" + std::string(300, 'x') +
-                                       "\"\n");
+  sandbox.WriteFile("machine.reg",
+                    std::string(kExport) + "\"Long\"=\"" + std::string(300, 'x') + "\"\n");
   FileRegistry registry(sandbox.Path("machine.reg"));
   RegistryReader reader(registry);
   reader.RegKeyPath = "Velmora\\Info";
@@ -107,7 +107,11 @@ TEST(FileRegistryTest, NothingButARegularFileIsRead) {
     return path;
   };
   const FileKindRow rows[] = {
-      {"folder", [](testing::Sandbox& s) { s.MakeFolder("dir.reg"); return s.Path("dir.reg"); },
+      {"folder",
+       [](testing::Sandbox& s) {
+         s.MakeFolder("dir.reg");
+         return s.Path("dir.reg");
+       },
        nullptr, "it is a folder, not a regular file"},
       {"named pipe without a writer",
        [](testing::Sandbox& s) {
@@ -151,8 +155,8 @@ TEST(FileRegistryTest, NothingButARegularFileIsRead) {
     }
     EXPECT_EQ(answer, "GetErr") << row.name;
     ASSERT_EQ(diagnostics.size(), 1u) << row.name;
-    EXPECT_EQ(diagnostics[0], "velmora: " + path + ": cannot read the machine registry file: " +
-                                  row.diagnostic)
+    EXPECT_EQ(diagnostics[0],
+              "velmora: " + path + ": cannot read the machine registry file: " + row.diagnostic)
         << row.name;
   }
 }
@@ -167,7 +171,8 @@ TEST(FileRegistryTest, DefinitionsAndDeletionsApplyInFileOrder) {
       {head + "\"SetupDir\"=-\n", "GetErr"},
       {head + "\"SETUPDIR\"=\"/media/other/\"\n", "/media/other/"},
       {head + "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora]\n", "GetErr"},
-      {head + "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora]\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Info]\n"
+      {head + "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora]\n[HKEY_LOCAL_"
+              "MACHINE\\SOFTWARE\\Velmora\\Info]\n"
               "\"SetupDir\"=\"/media/again/\"\n",
        "/media/again/"},
   };
@@ -184,7 +189,8 @@ TEST(FileRegistryTest, ProblemsAreReportedByLineAndBounded) {
   testing::Sandbox sandbox;
   std::string text =
       "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Info]\n"
-      "\"Other\"=\"" + std::string(RegFile::kMaxLineBytes, 'x') + "\"\n";
+      "\"Other\"=\"" +
+      std::string(RegFile::kMaxLineBytes, 'x') + "\"\n";
   for (int i = 0; i < 25; ++i) text += "stray\n";
   text += "\"SetupDir\"=\"/media/cdrom/\"\n";
   sandbox.WriteFile("machine.reg", text);
@@ -258,7 +264,8 @@ TEST(PosixFileSystemTest, DevicesAndPipesAreNeverListed) {
   ASSERT_EQ(::mkfifo(sandbox.Path("cd/pipe").c_str(), 0600), 0);
   PosixFileSystem fs;
   std::string name;
-  ASSERT_TRUE(fs.FindFirst(sandbox.Path("cd/pipe"), ListingFilter::kFoldersAndPlainFiles, name).ok());
+  ASSERT_TRUE(
+      fs.FindFirst(sandbox.Path("cd/pipe"), ListingFilter::kFoldersAndPlainFiles, name).ok());
   EXPECT_EQ(name, "");
   ASSERT_TRUE(fs.FindFirst(sandbox.Path("cd/"), ListingFilter::kPlainFiles, name).ok());
   EXPECT_EQ(name, "a.dat");
@@ -273,7 +280,8 @@ TEST(PosixFileSystemTest, APathThatCannotBeResolvedIsAFailureNotAbsence) {
   PosixFileSystem fs;
   std::string name = "untouched";
   EXPECT_FALSE(fs.FindFirst(sandbox.Path("loop"), ListingFilter::kFoldersAndPlainFiles, name).ok());
-  EXPECT_FALSE(fs.FindFirst(sandbox.Path("loop/"), ListingFilter::kFoldersAndPlainFiles, name).ok());
+  EXPECT_FALSE(
+      fs.FindFirst(sandbox.Path("loop/"), ListingFilter::kFoldersAndPlainFiles, name).ok());
   EXPECT_EQ(name, "untouched");
 }
 

@@ -51,7 +51,8 @@ TEST(QtRepaintTest, TheLabelIsPaintedThroughoutASlowCopyWithTheFilesNumber) {
   sandbox.MakeFolder("install");
   testing::FakeRegistry registry;
   registry.SetString("Software\\Velmora\\Info", "SetupDir", sandbox.Path("cd") + "/");
-  registry.SetString("Software\\Velmora\\Info", "SystemDir", sandbox.Path("install/Velmora/System"));
+  registry.SetString("Software\\Velmora\\Info", "SystemDir",
+                     sandbox.Path("install/Velmora/System"));
   testing::FakeSettingsStore store;
   testing::FakeVersionSource versionSource;
   InstallerSettings settings(registry, store);
@@ -85,7 +86,8 @@ TEST(QtRepaintTest, TheLabelIsPaintedThroughoutASlowCopyWithTheFilesNumber) {
   window.executeButton()->click();
 
   EXPECT_EQ(boxTitle, QString::fromUtf8(" Velmora"));
-  EXPECT_TRUE(sandbox.ReadFile("install/Velmora/Help/video/video.avi") == std::string(24 << 20, 'v'));
+  EXPECT_TRUE(sandbox.ReadFile("install/Velmora/Help/video/video.avi") ==
+              std::string(24 << 20, 'v'));
   // At least six chunks of at most 4 MiB, each arriving 25 ms after the one before: the label
   // was painted between them, and showed the video's number each time, though file 1 had been
   // painted only a moment before the video started.

@@ -106,7 +106,8 @@ TEST_F(QtWindowTest, ExecuteReportsAMissingCdLocation) {
 
   ASSERT_TRUE(seen.seen);
   EXPECT_EQ(seen.title, QString::fromUtf8(" 【 Err 】"));
-  EXPECT_EQ(seen.text, QString::fromUtf8(" \u3000インストールＣＤの挿入ドライブ名が不明です。\u3000"));
+  EXPECT_EQ(seen.text,
+            QString::fromUtf8(" \u3000インストールＣＤの挿入ドライブ名が不明です。\u3000"));
   EXPECT_EQ(seen.buttonColour, kColourYellow);
   EXPECT_EQ(window.buttonColour(), kColourButtonFace);
   EXPECT_TRUE(window.executeButton()->isEnabled());
@@ -123,7 +124,8 @@ TEST_F(QtWindowTest, ExecuteReportsCompletionAndEndsGreenAndDisabled) {
 
   ASSERT_TRUE(seen.seen);
   EXPECT_EQ(seen.title, QString::fromUtf8(" Velmora"));
-  EXPECT_EQ(seen.text, QString::fromUtf8("\u3000インストールＣＤからファイルのコピーが終了しました。"));
+  EXPECT_EQ(seen.text,
+            QString::fromUtf8("\u3000インストールＣＤからファイルのコピーが終了しました。"));
   EXPECT_EQ(window.buttonColour(), kColourGreen);
   EXPECT_FALSE(window.executeButton()->isEnabled());
   EXPECT_EQ(window.progressLabel()->text(), QString());
@@ -178,9 +180,11 @@ TEST(QtWindowKeyboardTest, SpaceAndEnterOnTheFocusedButtonRunItAndNothingElseDoe
   ActivateAndWait(window);
   AnswerEveryBox(window);
   ASSERT_EQ(QApplication::focusWidget(), window.executeButton());
-  const std::pair<int, int> rows[] = {
-      {Qt::Key_Space, 1}, {Qt::Key_Return, 2}, {Qt::Key_Enter, 3}, {Qt::Key_Escape, 3},
-      {Qt::Key_Tab, 3}};
+  const std::pair<int, int> rows[] = {{Qt::Key_Space, 1},
+                                      {Qt::Key_Return, 2},
+                                      {Qt::Key_Enter, 3},
+                                      {Qt::Key_Escape, 3},
+                                      {Qt::Key_Tab, 3}};
   for (const auto& [key, runsAfter] : rows) {
     ActivateAndWait(window);  // as the window manager does once the box has closed
     PressKey(window, key);
@@ -233,8 +237,8 @@ TEST(QtWindowInputTest, ClicksAndCloseDuringARunHaveNoEffectWhileTheLabelRepaint
   runner.during = [&] {
     QPushButton* button = window.executeButton();
     const QPoint centre = button->rect().center();
-    QMouseEvent press(QEvent::MouseButtonPress, centre, button->mapToGlobal(centre),
-                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, centre, button->mapToGlobal(centre), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
     QMouseEvent release(QEvent::MouseButtonRelease, centre, button->mapToGlobal(centre),
                         Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(button, &press);

@@ -35,8 +35,9 @@ class Win32RegistryTest : public ::testing::Test {
   }
   void SetWide(const wchar_t* name, DWORD type, const std::wstring& text) {
     const auto bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
-    ASSERT_EQ(RegSetValueExW(key_, name, 0, type, reinterpret_cast<const BYTE*>(text.c_str()), bytes),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegSetValueExW(key_, name, 0, type, reinterpret_cast<const BYTE*>(text.c_str()), bytes),
+        ERROR_SUCCESS);
   }
   void SetBytes(const wchar_t* name, DWORD type, const std::string& bytes) {
     ASSERT_EQ(RegSetValueExW(key_, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
@@ -67,18 +68,12 @@ TEST_F(Win32RegistryTest, TextFormsFromTheRealRegistry) {
   SetWide(L"List", REG_MULTI_SZ, std::wstring(L"a\0bc\0", 5));
 
   const std::pair<const char*, std::string> rows[] = {
-      {"SetupDir", "E:\\"},
-      {"setupdir", "E:\\"},
-      {"Empty", ""},
-      {"Fits", std::string(255, 'x')},
-      {"TooLong", "GetErr"},
-      {"Expand", "%SystemRoot%\\x"},
-      {"One", "00000001"},
-      {"Three", "0000012C"},
-      {"Binary", "01 0A FF "},
-      {"NoBytes", ""},
-      {"List", "a\r\nbc\r\n"},
-      {"Missing", "GetErr"},
+      {"SetupDir", "E:\\"},    {"setupdir", "E:\\"},
+      {"Empty", ""},           {"Fits", std::string(255, 'x')},
+      {"TooLong", "GetErr"},   {"Expand", "%SystemRoot%\\x"},
+      {"One", "00000001"},     {"Three", "0000012C"},
+      {"Binary", "01 0A FF "}, {"NoBytes", ""},
+      {"List", "a\r\nbc\r\n"}, {"Missing", "GetErr"},
   };
   for (const auto& [name, expected] : rows) EXPECT_EQ(Read(name), expected) << name;
 
@@ -124,8 +119,9 @@ TEST_F(Win32RegistryTest, PerUserStoreWritesAndReadsBack) {
   wchar_t data[16] = {};
   DWORD size = sizeof data;
   DWORD type = 0;
-  EXPECT_EQ(RegQueryValueExW(user, L"SetupMk", nullptr, &type, reinterpret_cast<BYTE*>(data), &size),
-            ERROR_SUCCESS);
+  EXPECT_EQ(
+      RegQueryValueExW(user, L"SetupMk", nullptr, &type, reinterpret_cast<BYTE*>(data), &size),
+      ERROR_SUCCESS);
   EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
   EXPECT_EQ(std::wstring(data), L"Null");
   RegCloseKey(user);

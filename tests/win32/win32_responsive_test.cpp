@@ -54,7 +54,8 @@ TEST(Win32ResponsiveTest, TheWindowAnswersThroughoutASlowCopy) {
   sandbox.MakeFolder("install");
   testing::FakeRegistry registry;
   registry.SetString("Software\\Velmora\\Info", "SetupDir", sandbox.Path("cd") + "\\");
-  registry.SetString("Software\\Velmora\\Info", "SystemDir", sandbox.Path("install/Velmora/System"));
+  registry.SetString("Software\\Velmora\\Info", "SystemDir",
+                     sandbox.Path("install/Velmora/System"));
   testing::FakeSettingsStore store;
   testing::FakeVersionSource versionSource{testing::kWindowsXp};
   InstallerSettings settings(registry, store);

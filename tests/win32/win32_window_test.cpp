@@ -84,7 +84,8 @@ class Win32WindowTest : public ::testing::Test {
 
 TEST_F(Win32WindowTest, OpensWithItsTextsAndLayout) {
   EXPECT_EQ(TextOf(window.window()), " Velmora");
-  EXPECT_EQ(TextOf(window.instructionLabel()), "\u3000インストールＣＤより必要ファイルをコピーします。 ");
+  EXPECT_EQ(TextOf(window.instructionLabel()),
+            "\u3000インストールＣＤより必要ファイルをコピーします。 ");
   EXPECT_EQ(TextOf(window.executeButton()), "実 行");
   EXPECT_EQ(TextOf(window.progressLabel()), "");
   const LONG style = GetWindowLongW(window.window(), GWL_STYLE);
@@ -187,7 +188,9 @@ TEST_F(Win32WindowTest, SpaceAndEnterOnTheFocusedButtonRunItAndNothingElseDoes) 
     WPARAM key;
     int runsAfter;
   };
-  const Row rows[] = {{"Space", VK_SPACE, 1}, {"Enter", VK_RETURN, 2}, {"Escape", VK_ESCAPE, 2},
+  const Row rows[] = {{"Space", VK_SPACE, 1},
+                      {"Enter", VK_RETURN, 2},
+                      {"Escape", VK_ESCAPE, 2},
                       {"Tab", VK_TAB, 2}};
   for (const Row& row : rows) {
     seen = {};
