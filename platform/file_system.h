@@ -39,8 +39,10 @@ class CopyProgress {
 };
 
 // Sizes the chunks of a copy by the time each takes. A read from a CD at 2 MB/s blocks until its
-// whole chunk has arrived, so a fixed large chunk would hold the caller for seconds; a fast disk
-// copies best in large chunks. The size carries over from one copy to the next.
+// whole chunk has arrived, so a large chunk would hold the caller for seconds; a fast disk copies
+// best in large chunks. Each file starts small (a CD seeks to every new file, and what came
+// quickly from the cache says nothing of the drive); a chunk that came whole and quickly doubles
+// the next, one that came slowly sizes the next by the rate it came at.
 class ChunkPacer {
  public:
   static constexpr size_t kSmallest = size_t{64} << 10;
@@ -51,15 +53,18 @@ class ChunkPacer {
 
   size_t size() const { return size_; }
 
-  // `took` is how long the last chunk of `size()` bytes took.
-  void Took(std::chrono::steady_clock::duration took) {
-    if (took < kQuick) {
-      size_ = std::min(size_ * 2, kLargest);
-    } else if (took > kSlow) {
+  void StartFile() { size_ = kSmallest; }
+
+  // `bytes` of a chunk of `size()` took `took`; fewer bytes than asked for is the file's end.
+  void Took(size_t bytes, std::chrono::steady_clock::duration took) {
+    if (bytes == 0) return;  // no data: nothing learnt of the source's pace
+    if (took > kSlow) {
       // Straight to the size the source's rate gives for the aim, not one halving at a time.
       const uint64_t aim = std::chrono::nanoseconds(kAim).count();
       const uint64_t spent = static_cast<uint64_t>(std::chrono::nanoseconds(took).count());
-      size_ = std::max(kSmallest, static_cast<size_t>(uint64_t{size_} * aim / spent));
+      size_ = std::clamp(static_cast<size_t>(uint64_t{bytes} * aim / spent), kSmallest, size_);
+    } else if (took < kQuick && bytes >= size_) {
+      size_ = std::min(size_ * 2, kLargest);
     }
   }
 

@@ -261,7 +261,7 @@ bool CopyContent(int in, int out, off_t size, ChunkPacer& pacer, CopyProgress& p
       }
     }
     if (done > chunkStart) writeBehind.Written(chunkStart, done - chunkStart);
-    pacer.Took(Clock::now() - start);
+    pacer.Took(static_cast<size_t>(done - chunkStart), Clock::now() - start);
   }
 }
 
@@ -303,6 +303,7 @@ FsStatus PosixFileSystem::CopyFileOver(std::string_view source, std::string_view
 
   const timespec times[2] = {info.st_atim, info.st_mtim};
   int error = 0;
+  pacer_.StartFile();
   if (!CopyContent(in.get(), out.get(), info.st_size, pacer_, progress) ||
       ::futimens(out.get(), times) != 0) {
     error = errno;

@@ -155,7 +155,7 @@ bool CopyContent(HANDLE in, HANDLE out, uint64_t size, ChunkPacer& pacer, std::v
       if (!FlushFileBuffers(out)) return false;
       flushed = done;
     }
-    pacer.Took(Clock::now() - start);
+    pacer.Took(got, Clock::now() - start);
   }
 }
 
@@ -192,11 +192,14 @@ FsStatus Win32FileSystem::CopyFileOver(std::string_view source, std::string_view
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!out.valid()) return LastError();
   const uint64_t size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  pacer_.StartFile();
   if (!CopyContent(in.get(), out.get(), size, pacer_, buffer_, progress) ||
       !SetFileTime(out.get(), nullptr, nullptr, &info.ftLastWriteTime) ||
       !FlushFileBuffers(out.get())) {
+    const FsStatus status = LastError();  // before the close can change it
     out.Close();
-    return failed();
+    removePartial();
+    return status;
   }
   if (!out.Close()) return failed();
   // The source's read-only attribute travels with the copy, as with the platform's own copy.

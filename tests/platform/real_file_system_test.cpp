@@ -167,33 +167,51 @@ TEST_F(RealCopyTest, ALargeCopyGoesInChunksWithProgressBetweenThemAndIsFlushed) 
 
 TEST(ChunkPacerTest, ChunksFollowTheTimeTheyTake) {
   using std::chrono::milliseconds;
+  constexpr size_t kKiB = 1024;
+  constexpr size_t kMiB = kKiB * kKiB;
+  constexpr size_t kWhole = SIZE_MAX;  // a chunk that came whole, whatever its size
+  struct Chunk {
+    size_t bytes;
+    milliseconds took;
+  };
   struct Row {
     const char* name;
-    std::vector<milliseconds> took;
+    std::vector<Chunk> chunks;
     size_t size;
   };
-  const size_t kMiB = size_t{1} << 20;
+  const std::vector<Chunk> quick(20, Chunk{kWhole, milliseconds(1)});
+  std::vector<Chunk> quickThenSlow = quick;
+  quickThenSlow.push_back({4 * kMiB, milliseconds(2000)});  // 4 MiB in 2 s: a CD at 2 MB/s
+  std::vector<Chunk> quickThenSlower = quick;
+  quickThenSlower.push_back({4 * kMiB, milliseconds(60)});
   const Row rows[] = {
-      {"starts at the smallest", {}, 64 << 10},
-      {"quick chunks double it", {milliseconds(1), milliseconds(1)}, 256 << 10},
-      {"up to the largest", std::vector<milliseconds>(20, milliseconds(1)), 4 * kMiB},
-      {"a steady pace keeps it", {milliseconds(1), milliseconds(20), milliseconds(20)}, 128 << 10},
-      // 4 MiB that took 2 s (a CD at 2 MB/s): straight down to the smallest.
-      {"a slow source shrinks it at once",
-       {milliseconds(1), milliseconds(1), milliseconds(1), milliseconds(1), milliseconds(1),
-        milliseconds(1), milliseconds(2000)},
-       64 << 10},
-      // 4 MiB in 60 ms: the size that takes 15 ms.
-      {"to the size that fits the aim",
-       {milliseconds(1), milliseconds(1), milliseconds(1), milliseconds(1), milliseconds(1),
-        milliseconds(1), milliseconds(60)},
-       kMiB},
+      {"starts at the smallest", {}, 64 * kKiB},
+      {"whole quick chunks double it",
+       {{kWhole, milliseconds(1)}, {kWhole, milliseconds(1)}},
+       256 * kKiB},
+      {"up to the largest", quick, 4 * kMiB},
+      {"a steady pace keeps it",
+       {{kWhole, milliseconds(1)}, {kWhole, milliseconds(20)}, {kWhole, milliseconds(20)}},
+       128 * kKiB},
+      // Small files, each read whole in one short quick chunk, say nothing of a large one.
+      {"short chunks never grow it", std::vector<Chunk>(20, Chunk{8 * kKiB, milliseconds(1)}),
+       64 * kKiB},
+      {"a failed try is no chunk", {{0, milliseconds(0)}, {0, milliseconds(0)}}, 64 * kKiB},
+      {"a slow source shrinks it at once", quickThenSlow, 64 * kKiB},
+      {"to the size that fits the aim", quickThenSlower, kMiB},
   };
   for (const Row& row : rows) {
     ChunkPacer pacer;
-    for (const milliseconds took : row.took) pacer.Took(took);
+    for (const Chunk& chunk : row.chunks) {
+      pacer.Took(chunk.bytes == kWhole ? pacer.size() : chunk.bytes, chunk.took);
+    }
     EXPECT_EQ(pacer.size(), row.size) << row.name;
   }
+  // Each file starts small again.
+  ChunkPacer pacer;
+  for (const Chunk& chunk : quick) pacer.Took(pacer.size(), chunk.took);
+  pacer.StartFile();
+  EXPECT_EQ(pacer.size(), 64 * kKiB);
 }
 
 TEST_F(RealCopyTest, FailuresLeaveNothingBehind) {
