@@ -1,11 +1,18 @@
 #include "copy/path_rules.h"
 
+#include <algorithm>
+
 #include "platform/unicode_text.h"
 
 namespace velmora::path_rules {
 namespace {
 
 constexpr size_t kKeptCharacters = 100;
+
+// Windows takes a forward slash for a backslash: a value that mixes them names the same folders.
+bool IsSeparator(char c, char separator) {
+  return c == separator || (separator == '\\' && c == '/');
+}
 
 std::u16string Lower(std::u16string text) {
   for (char16_t& c : text) {
@@ -23,13 +30,14 @@ std::u16string Mid(const std::u16string& text, size_t start, size_t count) {
 }  // namespace
 
 std::string WithoutTrailingSeparator(std::string_view path, char separator) {
-  if (!path.empty() && path.back() == separator) path.remove_suffix(1);
+  if (!path.empty() && IsSeparator(path.back(), separator)) path.remove_suffix(1);
   return std::string(path);
 }
 
 std::string CutAfterLastSeparator(std::string_view path, char separator) {
-  const size_t last = path.rfind(separator);
-  return last == std::string_view::npos ? std::string() : std::string(path.substr(0, last + 1));
+  const auto last = std::find_if(path.rbegin(), path.rend(),
+                                 [separator](char c) { return IsSeparator(c, separator); });
+  return std::string(path.substr(0, static_cast<size_t>(path.rend() - last)));
 }
 
 std::string LeftCharacters(std::string_view text, size_t count) {

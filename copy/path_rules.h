@@ -7,7 +7,9 @@
 // the installer and Velmora count them; `separator` is the platform's path separator.
 namespace velmora::path_rules {
 
-// Without its last character when that is the separator (one only).
+// On Windows ('\\' separator) a forward slash counts as a separator too, as it does to Windows.
+
+// Without its last character when that is a separator (one only).
 std::string WithoutTrailingSeparator(std::string_view path, char separator);
 
 // Up to and including the last separator; empty when there is none.

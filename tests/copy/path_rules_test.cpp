@@ -62,6 +62,13 @@ TEST(PathRulesTest, TextHelpers) {
   EXPECT_EQ(WithoutTrailingSeparator("/media/cd/", '/'), "/media/cd");
   EXPECT_EQ(CutAfterLastSeparator("System", '\\'), "");
   EXPECT_EQ(CutAfterLastSeparator("/opt/velmora/System", '/'), "/opt/velmora/");
+  // A forward slash is a separator to Windows too: a value that mixes them is cut at the last.
+  EXPECT_EQ(CutAfterLastSeparator("C:\\Program Files/Velmora/System", '\\'),
+            "C:\\Program Files/Velmora/");
+  EXPECT_EQ(CutAfterLastSeparator("C:/Dest/System", '\\'), "C:/Dest/");
+  EXPECT_EQ(CutAfterLastSeparator("a\\b/c", '/'), "a\\b/");  // elsewhere a backslash is a name's
+  EXPECT_EQ(WithoutTrailingSeparator("R:/", '\\'), "R:");
+  EXPECT_EQ(WithoutTrailingSeparator("/media/cd\\", '/'), "/media/cd\\");
   EXPECT_EQ(LeftCharacters("C", 2), "C");
   EXPECT_EQ(LeftCharacters("", 2), "");
   EXPECT_EQ(LeftCharacters("解説回路", 2), "解説");
