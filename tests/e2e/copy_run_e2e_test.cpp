@@ -85,14 +85,7 @@ class CopyRunEndToEndTest : public ::testing::Test {
     cdFolder_ = PathOf(sandbox_.Path("cd"));
     destination_ = PathOf(sandbox_.Path("install/Velmora"));
     sandbox_.MakeFolder("install");
-    sandbox_.WriteFile("machine.reg",
-                       "Windows Registry Editor Version 5.00\n"
-                       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Info]\n"
-                       "\"SetupDir\"=\"" +
-                           TextOf(cdFolder_) +
-                           "/\"\n"
-                           "\"SystemDir\"=\"" +
-                           TextOf(destination_) + "/System\"\n");
+    WriteInstallerRecords();
     ::setenv("VELMORA_MACHINE_REG", sandbox_.Path("machine.reg").c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", sandbox_.Path("config").c_str(), 1);
 #endif
@@ -206,6 +199,16 @@ class CopyRunEndToEndTest : public ::testing::Test {
   }
 
 #ifndef _WIN32
+  // The machine registry export as the installer's records: the CD and the destination's System.
+  void WriteInstallerRecords() {
+    sandbox_.WriteFile("machine.reg",
+                       "Windows Registry Editor Version 5.00\n"
+                       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Info]\n"
+                       "\"SetupDir\"=\"" +
+                           TextOf(cdFolder_) + "/\"\n" + "\"SystemDir\"=\"" + TextOf(destination_) +
+                           "/System\"\n");
+  }
+
   testing::Sandbox sandbox_;
 #endif
   bool relocated_ = false;
@@ -262,14 +265,7 @@ TEST_F(CopyRunEndToEndTest, DestinationFoldersThatAreThereButHiddenAreCopiedInto
   // A destination root whose name begins with a dot.
   destination_ = PathOf(sandbox_.Path("install/.Velmora"));
   fs::create_directories(destination_);
-  sandbox_.WriteFile("machine.reg",
-                     "Windows Registry Editor Version 5.00\n"
-                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Info]\n"
-                     "\"SetupDir\"=\"" +
-                         TextOf(cdFolder_) +
-                         "/\"\n"
-                         "\"SystemDir\"=\"" +
-                         TextOf(destination_) + "/System\"\n");
+  WriteInstallerRecords();
 #endif
   testing::RecordingView view;
   ASSERT_EQ(Run(*services_.fileSystem, view), "");
