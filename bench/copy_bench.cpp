@@ -236,9 +236,11 @@ std::vector<Measurement> MeasureModes(const std::string& self,
   fs::create_directories(work / "runs" / "warm-up");
   Spawn({"cp", "-r", (tree.cd / tree.group).string(), (work / "runs" / "warm-up").string()}, false);
   for (int i = 0; i < repeat; ++i) {
-    // Each round starts with another mode, so none always runs first.
+    // Each round starts with another mode, and every other round goes backwards, so no mode
+    // always runs first, nor always right after the same other one.
     for (size_t k = 0; k < modes.size(); ++k) {
-      const size_t m = (k + static_cast<size_t>(i)) % modes.size();
+      const size_t step = i % 2 == 0 ? k : modes.size() - 1 - k;
+      const size_t m = (step + static_cast<size_t>(i)) % modes.size();
       const fs::path run = work / "runs" / (tree.name + "-" + modes[m] + "-" + std::to_string(i));
       fs::create_directories(run / "dest");
       if (modes[m] == "cp") {
@@ -251,7 +253,13 @@ std::vector<Measurement> MeasureModes(const std::string& self,
       } else {
         runs[m].push_back(Spawn({self, "--child", modes[m], tree.cd.string(), run.string()}, true));
       }
-      if (removeNow) fs::remove_all(run);
+      if (removeNow) {
+        fs::remove_all(run);
+        // The file system finishes freeing a large tree in the background: not on the next
+        // run's time.
+        ::sync();
+        ::sleep(2);
+      }
     }
   }
   fs::remove_all(work / "runs" / "warm-up");
