@@ -199,15 +199,21 @@ class WriteBehind {
 
   WriteBehind(int out, off_t size)
       : out_(out), on_(size > static_cast<off_t>(ChunkPacer::kSmallest)) {}
-  void Written(off_t start, off_t length) {
+  static constexpr off_t kWaitStep = off_t{1} << 20;
+
+  void Written(off_t start, off_t length, CopyProgress& progress) {
     if (!on_) return;
     ::sync_file_range(out_, start, length, SYNC_FILE_RANGE_WRITE);
     const off_t settled = start + length - kInFlight;
-    if (settled > waited_) {
+    // Waited for a step at a time, with the window's messages processed between the steps: a
+    // disk that has fallen behind would otherwise hold the window until it had caught up.
+    while (waited_ < settled) {
+      const off_t step = std::min(kWaitStep, settled - waited_);
       ::sync_file_range(
-          out_, waited_, settled - waited_,
+          out_, waited_, step,
           SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
-      waited_ = settled;
+      waited_ += step;
+      if (waited_ < settled) progress.ChunkCopied();
     }
   }
 
@@ -260,7 +266,7 @@ bool CopyContent(int in, int out, off_t size, ChunkPacer& pacer, CopyProgress& p
         written += w;
       }
     }
-    if (done > chunkStart) writeBehind.Written(chunkStart, done - chunkStart);
+    if (done > chunkStart) writeBehind.Written(chunkStart, done - chunkStart, progress);
     pacer.Took(static_cast<size_t>(done - chunkStart), Clock::now() - start);
   }
 }
