@@ -28,12 +28,37 @@ for package in "${packages[@]}"; do
   [[ $status == "install ok installed" ]] || missing+=("$package")
 done
 
+# A package mirror in the middle of a sync serves an index that does not match its release file;
+# apt-get then fails the whole update although every other index came in. The lists that did
+# arrive are enough to install from, so the update's failure is said and set-up goes on.
+update_package_lists() {
+  if ! as_root apt-get update -q; then
+    echo "install-deps: apt-get update failed (a package mirror may be mid-sync); going on with the package lists that did arrive" >&2
+  fi
+}
+
+# With one suite's index missing (often the security suite's i386 one), the amd64 libraries'
+# candidates come from that suite and their i386 twins from the release's own suite, at other
+# versions, which multiarch refuses. Taking the release's own suite first gives matching pairs.
+install_packages() {
+  local apt=(env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends)
+  as_root "${apt[@]}" "$@" && return 0
+  local codename
+  codename=$(. "${VELMORA_OS_RELEASE:-/etc/os-release}" && echo "${VERSION_CODENAME:-}")
+  if [[ -n $codename ]]; then
+    echo "install-deps: installing failed; trying once more, preferring the release's own suite ($codename)" >&2
+    as_root "${apt[@]}" -t "$codename" "$@" && return 0
+  fi
+  echo "install-deps: could not install the packages the builds need (${*}); see apt-get's messages above" >&2
+  return 1
+}
+
 if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"
-  as_root apt-get update -q
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+  update_package_lists
+  install_packages "${missing[@]}" || exit 1
 elif ((added_i386)); then
-  as_root apt-get update -q
+  update_package_lists
 fi
 
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
