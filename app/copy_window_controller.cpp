@@ -9,16 +9,107 @@ std::string FailureBoxText(std::string_view resultMessage) {
   return text;
 }
 
+CopyWindowController::~CopyWindowController() {
+  if (running_) runner_.RequestStop();
+  worker_.Join();
+}
+
 void CopyWindowController::OnExecute() {
+  // Nothing re-enters: an activation that is not input (an accessibility press, a message from
+  // another program) does not start a second run inside the first.
+  if (running_) return;
   view_.SetWindowInputEnabled(false);
   view_.SetButtonColour(kColourYellow);
   runner_.ResultMessage.clear();
+  {
+    MutexLock lock(mutex_);
+    textPending_ = false;
+    runEnded_ = false;
+    newsAwaited_ = false;
+  }
   lastRepaint_ = {};
-  runner_.RunCopy();
-  ShowProgressNow();  // the run's last word on the label is painted before the report
+  running_ = true;
+  view_.SetRunUnderWay(true);
+  const bool started = worker_.Start([this] {
+    runner_.RunCopy();
+    {
+      MutexLock lock(mutex_);
+      runEnded_ = true;
+    }
+    PostNewsFromWorker();
+  });
+  if (!started) {
+    // No thread to be had: the run goes here, as it always could.
+    runner_.RunCopy();
+    MutexLock lock(mutex_);
+    runEnded_ = true;
+    newsAwaited_ = true;
+    view_.PostRunNews();
+  }
+}
 
+void CopyWindowController::SetProgressText(std::string_view text) {
+  {
+    MutexLock lock(mutex_);
+    pendingText_.assign(text);
+    textPending_ = true;
+  }
+  PostNewsFromWorker();
+}
+
+void CopyWindowController::PostNewsFromWorker() {
+  {
+    MutexLock lock(mutex_);
+    if (newsAwaited_) return;
+    newsAwaited_ = true;
+  }
+  view_.PostRunNews();
+}
+
+void CopyWindowController::OnRunNews() {
+  if (!running_) return;
+  std::string text;
+  bool textPending = false;
+  bool ended = false;
+  const auto now = clock_();
+  const bool mayRepaint = now - lastRepaint_ >= kRepaintInterval;
+  {
+    MutexLock lock(mutex_);
+    ended = runEnded_;
+    textPending = textPending_;
+    // The run's last word on the label is painted at once, before its report.
+    if (textPending && (mayRepaint || ended)) {
+      text = std::move(pendingText_);
+      textPending_ = false;
+    }
+    // A label that changed too soon after the last paint waits for the next one.
+    newsAwaited_ = !ended && textPending && !mayRepaint;
+  }
+  if (textPending && (mayRepaint || ended)) {
+    view_.SetProgressText(text);
+    lastRepaint_ = now;
+  } else if (textPending && !ended) {
+    view_.PostRunNewsAfter(
+        std::chrono::ceil<std::chrono::milliseconds>(kRepaintInterval - (now - lastRepaint_)));
+  }
+  if (!ended) return;
+
+  worker_.Join();
+  running_ = false;
+  view_.SetRunUnderWay(false);
+  if (onStoppedRunEnded_) {
+    onStoppedRunEnded_();
+    return;
+  }
+  Report();
+}
+
+void CopyWindowController::Report() {
   if (!runner_.ResultMessage.empty()) {
-    view_.ShowMessageBox(FailureBoxText(runner_.ResultMessage), window_texts::kFailureTitle);
+    std::string text = FailureBoxText(runner_.ResultMessage);
+    const std::string footnote = runner_.FailureFootnote();
+    if (!footnote.empty()) text += "\n" + footnote;
+    view_.ShowMessageBox(text, window_texts::kFailureTitle);
     view_.SetButtonColour(kColourButtonFace);
   } else {
     view_.ShowMessageBox(window_texts::kCompleted, window_texts::kCompletedTitle);
@@ -28,24 +119,16 @@ void CopyWindowController::OnExecute() {
   view_.SetWindowInputEnabled(true);
 }
 
-}  // namespace velmora
-
-namespace velmora {
-
-void CopyWindowController::SetProgressText(std::string_view text) {
-  pendingText_ = std::string(text);
-  textPending_ = true;
+void CopyWindowController::StopRun(std::function<void()> ended) {
+  if (!running_) return;
+  onStoppedRunEnded_ = std::move(ended);
+  if (!onStoppedRunEnded_) onStoppedRunEnded_ = [] {};
+  runner_.RequestStop();
 }
 
-void CopyWindowController::ProcessPendingMessages() {
-  if (clock_() - lastRepaint_ >= kRepaintInterval) ShowProgressNow();
-}
-
-void CopyWindowController::ShowProgressNow() {
-  if (textPending_) view_.SetProgressText(pendingText_);
-  textPending_ = false;
-  view_.ProcessPendingMessages();
-  lastRepaint_ = clock_();
+bool CopyWindowController::StopRunAndWait(std::chrono::milliseconds timeout) {
+  StopRun(nullptr);
+  return worker_.WaitFor(timeout);
 }
 
 }  // namespace velmora

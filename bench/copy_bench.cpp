@@ -14,6 +14,9 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -73,49 +76,27 @@ Tree MakeCd(const fs::path& root, const std::string& name, const std::string& gr
   return tree;
 }
 
-// Between the run and the window: notes when the window really processes its messages (a
-// posted event arrives then) and the longest time between two such moments while files are
-// being copied. The end of the run, from the last file's last chunk through the flush to the
-// disk, is noted apart.
-class PumpMeter final : public QObject, public velmora::ProgressDisplay {
+// Notes the longest time the window's thread went without processing its messages while a run
+// was under way: a precise timer that should fire every millisecond or two, and the longest gap
+// between two of its firings.
+class GapMeter final : public QObject {
  public:
   using Clock = std::chrono::steady_clock;
-  explicit PumpMeter(velmora::ProgressDisplay& window) : window_(window) {}
-
-  void SetProgressText(std::string_view text) override {
-    if (text.empty() && !ended_) {  // the run's last word: every copy and the flush are done
-      ended_ = true;
-      endPhase = Clock::now() - lastCall_;
-    }
-    window_.SetProgressText(text);
+  GapMeter() {
+    timer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer_, &QTimer::timeout, this, [this] {
+      const Clock::time_point now = Clock::now();
+      if (last_ != Clock::time_point{}) longestGap = std::max(longestGap, now - last_);
+      last_ = now;
+    });
+    timer_.start(2);
   }
-  void ProcessPendingMessages() override {
-    if (!ended_) lastCall_ = Clock::now();
-    if (!posted_) {
-      posted_ = true;
-      QCoreApplication::postEvent(this, new QEvent(QEvent::User));
-    }
-    window_.ProcessPendingMessages();
-  }
-  bool event(QEvent* event) override {
-    if (event->type() != QEvent::User) return QObject::event(event);
-    posted_ = false;
-    const Clock::time_point now = Clock::now();
-    if (!ended_ && lastPump_ != Clock::time_point{})
-      longestGap = std::max(longestGap, now - lastPump_);
-    lastPump_ = now;
-    return true;
-  }
-
+  void Stop() { timer_.stop(); }
   Clock::duration longestGap{};
-  Clock::duration endPhase{};
 
  private:
-  velmora::ProgressDisplay& window_;
-  bool posted_ = false;
-  bool ended_ = false;
-  Clock::time_point lastPump_{};
-  Clock::time_point lastCall_{};
+  QTimer timer_;
+  Clock::time_point last_{};
 };
 
 // One copy run in this process: `mode` is "headless" or "window". Prints its seconds, and for
@@ -148,14 +129,27 @@ int RunChild(const std::string& mode, const fs::path& cd, const fs::path& work) 
     velmora::QtCopyWindow window(procedure);
     window.show();
     QCoreApplication::processEvents();
-    PumpMeter meter(window.runProgress());
-    procedure.SetProgressDisplay(meter);
+    procedure.SetProgressDisplay(window.runProgress());
+    // The run as Execute makes it; the box at its end is answered at once.
+    std::chrono::steady_clock::time_point ended{};
+    GapMeter meter;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        if (ended == std::chrono::steady_clock::time_point{}) {
+          ended = std::chrono::steady_clock::now();
+          meter.Stop();
+        }
+        box->button(QMessageBox::Ok)->click();
+        QCoreApplication::exit(0);
+      }
+    });
+    answer.start(1);
     const auto start = std::chrono::steady_clock::now();
-    procedure.RunCopy();
-    window.runProgress().ProcessPendingMessages();
-    elapsed = std::chrono::steady_clock::now() - start;
+    window.controller().OnExecute();
+    application.exec();
+    elapsed = ended - start;
     gapMs = std::chrono::duration<double, std::milli>(meter.longestGap).count();
-    endMs = std::chrono::duration<double, std::milli>(meter.endPhase).count();
   } else {
     const auto start = std::chrono::steady_clock::now();
     procedure.RunCopy();

@@ -8,12 +8,46 @@ namespace {
 class NoProgressDisplay final : public ProgressDisplay {
  public:
   void SetProgressText(std::string_view) override {}
-  void ProcessPendingMessages() override {}
 };
 
 NoProgressDisplay g_noProgressDisplay;
 
+constexpr const char* kMarkerHeading =
+    "velmora-cdcopy: a copy from the install CD is under way here";
+constexpr const char* kStampsTrusted = "stamps: trusted";
+constexpr const char* kStampsNotTrusted = "stamps: not trusted";
+constexpr size_t kMarkerLimit = 4096;
+
+// Ends the run's listing however the run ends, so no handle of it holds the CD.
+class ListingEnder {
+ public:
+  explicit ListingEnder(FileSystem& fileSystem) : fileSystem_(fileSystem) {}
+  ~ListingEnder() { fileSystem_.EndListing(); }
+  ListingEnder(const ListingEnder&) = delete;
+  ListingEnder& operator=(const ListingEnder&) = delete;
+
+ private:
+  FileSystem& fileSystem_;
+};
+
 }  // namespace
+
+std::string CopyMarkerText(bool stampsTrusted) {
+  return std::string(kMarkerHeading) + "\n" + (stampsTrusted ? kStampsTrusted : kStampsNotTrusted) +
+         "\n";
+}
+
+bool CopyMarkerTrustsStamps(std::string_view text) {
+  // Anything but the exact line written after a good flush trusts nothing.
+  for (size_t start = 0; start < text.size();) {
+    const size_t end = std::min(text.find('\n', start), text.size());
+    std::string_view line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line == kStampsTrusted) return true;
+    start = end + 1;
+  }
+  return false;
+}
 
 CopyProcedure::CopyProcedure(FileSystem& fileSystem, InstallerSettings& settings,
                              WindowsVersion& version, char separator)
@@ -31,7 +65,11 @@ void CopyProcedure::RunCopy() {
   CopiedFileCount = 0;
   failures_ = {};
   completing_ = false;
+  trustStamps_ = false;
+  earlierRecordSet_ = false;
+  Outcome = RunOutcome::kCompleted;
   EntryName.clear();
+  const ListingEnder listingEnder(fileSystem_);
 
   version_.DetectWindowsVersion();
   if (!LocateSource()) return;
@@ -59,6 +97,12 @@ void CopyProcedure::RunCopy() {
   CopyFolderFiles(Sub(help, "image") + sep, Sub(HelpFolder, "image"));
   CopyFolderFiles(Sub(help, "video") + sep, Sub(HelpFolder, "video"));
 
+  if (Stopping()) {
+    // The record stays, so the next run completes the copy.
+    ResultMessage = messages::kStopped;
+    Outcome = RunOutcome::kStopped;
+    return;
+  }
   FinishRun();
 }
 
@@ -75,6 +119,7 @@ bool CopyProcedure::FolderExists(const std::string& path) {
 }
 
 bool CopyProcedure::LocateSource() {
+  Outcome = RunOutcome::kNotLocated;
   const std::string setupDir = settings_.ReadInstallerSetting("SetupDir");
   if (setupDir == kGetErr) {
     ResultMessage = messages::kInstallCdDriveUnknown;
@@ -96,10 +141,12 @@ bool CopyProcedure::LocateSource() {
         path_rules::FullWidthUpperFirstCharacter(SourceRoot) + messages::kInsertInstallCd;
     return false;
   }
+  Outcome = RunOutcome::kCompleted;
   return true;
 }
 
 bool CopyProcedure::LocateDestination() {
+  Outcome = RunOutcome::kNotLocated;
   const std::string systemDir = settings_.ReadInstallerSetting("SystemDir");
   if (systemDir == kGetErr) {
     ResultMessage = messages::kDestinationUnknown;
@@ -117,10 +164,11 @@ bool CopyProcedure::LocateDestination() {
     InstallRoot = path_rules::RelocateOutOfProgramFiles(InstallRoot, DestinationDrive, separator_);
   }
   InstallRoot = path_rules::WithoutTrailingSeparator(InstallRoot, separator_);
+  Outcome = RunOutcome::kCompleted;
   return true;
 }
 
-std::string CopyProcedure::CopyRecord() {
+std::string CopyProcedure::EarlierRecord() {
   std::string record;
   if (!settings_.userSettings().Read(kApplicationName, kCopyRecordSection, kCopyRecordKey, "",
                                      record)) {
@@ -137,35 +185,72 @@ bool CopyProcedure::PrepareDestination() {
            .FindFirst(Sub(InstallRoot, "System"), ListingFilter::kFoldersAndPlainFiles, found)
            .ok()) {
     ResultMessage = messages::kDestinationUnreachable;
+    Outcome = RunOutcome::kNotLocated;
     return false;
   }
+  earlierRecordSet_ = EarlierRecord() == InstallRoot;
   if (!found.empty()) {
-    if (CopyRecord() != InstallRoot) {
+    std::optional<std::string> marker;
+    const FsStatus read =
+        fileSystem_.ReadSmallFile(Sub(InstallRoot, kCopyMarkerName), kMarkerLimit, marker);
+    if (!read.ok() || marker.has_value()) {
+      // A marker that is there but cannot be read is still a copy under way.
+      completing_ = true;
+      trustStamps_ = read.ok() && CopyMarkerTrustsStamps(*marker);
+    } else if (earlierRecordSet_) {
+      completing_ = true;  // how its copies were flushed is not known
+    } else {
       ResultMessage = messages::kAlreadyCopied;
+      Outcome = RunOutcome::kAlreadyCopied;
       return false;
     }
-    completing_ = true;
-  } else {
-    // Recorded before the first folder is made, so a run cut off anywhere after is completed.
-    settings_.userSettings().Write(kApplicationName, kCopyRecordSection, kCopyRecordKey,
-                                   InstallRoot);
   }
 
   if (version_.IsVistaOrLater()) {
     // Needed only when the destination lies below it, and then that folder's own failure counts.
     MakeFolderWhenMissing(Sub(DestinationDrive, "Tarnwell"), /*countFailure=*/false);
   }
+  if (!RecordCopyUnderWay()) return false;
+
   SystemFolder = Sub(InstallRoot, "System");
   HelpFolder = Sub(InstallRoot, "Help");
   Folder1 = Sub(InstallRoot, "Folder_1");
   Folder2 = Sub(InstallRoot, "Folder_2");
   BackupFolder = Sub(InstallRoot, "BackUp");
   for (const std::string& folder :
-       {InstallRoot, SystemFolder, Sub(SystemFolder, "trw"), HelpFolder, Sub(HelpFolder, "image"),
+       {SystemFolder, Sub(SystemFolder, "trw"), HelpFolder, Sub(HelpFolder, "image"),
         Sub(HelpFolder, "video"), Folder1, Folder2, BackupFolder}) {
     MakeFolderWhenMissing(folder, /*countFailure=*/true);
   }
+  // What copies cut off in an earlier run left under their temporary names goes before any copy.
+  for (const std::string& folder :
+       {SystemFolder, Sub(SystemFolder, "trw"), Folder1, Folder2, HelpFolder,
+        Sub(HelpFolder, "image"), Sub(HelpFolder, "video")}) {
+    fileSystem_.RemoveLeftoverCopies(folder);
+  }
   return true;
+}
+
+bool CopyProcedure::RecordCopyUnderWay() {
+  // The destination root first, then the record in it, on the disk before any folder of the tree:
+  // a run cut off anywhere after this is completed by the next, whoever runs it.
+  std::string found;
+  FsStatus status;
+  if (!(fileSystem_.FindFirst(InstallRoot, ListingFilter::kFoldersAndPlainFiles, found).ok() &&
+        !found.empty())) {
+    status = fileSystem_.CreateFolder(InstallRoot);
+    if (!status.ok() && IsFolder(InstallRoot)) status = {};  // there, but hidden or system
+  }
+  if (status.ok()) {
+    // Whatever this run copies is not on the disk until its end: until then no stamp is trusted.
+    status = fileSystem_.WriteHiddenFileDurably(Sub(InstallRoot, kCopyMarkerName),
+                                                CopyMarkerText(/*stampsTrusted=*/false));
+  }
+  if (status.ok()) return true;
+  ResultMessage =
+      messages::DestinationNotWritableText(InstallRoot, fileSystem_.DescribeError(status.error));
+  Outcome = RunOutcome::kNotLocated;
+  return false;
 }
 
 void CopyProcedure::MakeFolderWhenMissing(const std::string& path, bool countFailure) {
@@ -179,7 +264,7 @@ void CopyProcedure::MakeFolderWhenMissing(const std::string& path, bool countFai
   if (created.ok() || IsFolder(path)) return;  // one the listing does not show (hidden, system)
   if (!countFailure) return;
   ++failures_.foldersNotMade;
-  NoteFirstFailure(path, created);
+  NoteFailure(path, created);
 }
 
 bool CopyProcedure::IsFolder(const std::string& path) {
@@ -188,35 +273,49 @@ bool CopyProcedure::IsFolder(const std::string& path) {
          (attributes & kAttributeDirectory) != 0;
 }
 
-void CopyProcedure::NoteFirstFailure(const std::string& path, FsStatus status) {
-  if (!failures_.firstFailed.empty()) return;
-  failures_.firstFailed = path;
-  failures_.firstReason = fileSystem_.DescribeError(status.error);
+void CopyProcedure::NoteFailure(const std::string& path, FsStatus status) {
+  failures_.notes.push_back({path, fileSystem_.DescribeError(status.error)});
 }
 
 bool CopyProcedure::AlreadyCopied(const std::string& source, const std::string& destination) {
-  // Only a run completing an earlier one skips files: they arrive read-only from CD media and
-  // could not be replaced. A copy never leaves a partial file under its final name, so a file
-  // of the same size and time as its source is a whole copy.
-  if (!completing_) return false;
+  // Only a run completing an earlier one whose copies all reached the disk skips files: a copy
+  // is named only once whole and on the disk, so one of the same size and time as its source is
+  // a whole copy.
+  if (!completing_ || !trustStamps_) return false;
   FileStamp from;
   FileStamp to;
   return fileSystem_.GetFileStamp(source, from).ok() &&
-         fileSystem_.GetFileStamp(destination, to).ok() && from == to;
+         fileSystem_.GetFileStamp(destination, to).ok() && from.Matches(to);
+}
+
+void CopyProcedure::MakeReplaceable(const std::string& destination) {
+  // Copies carry the CD's read-only attribute, and a read-only file cannot be replaced: an
+  // earlier copy that is to be replaced is made writable just before, and nothing else is changed.
+  uint32_t attributes = 0;
+  if (fileSystem_.GetAttributes(destination, attributes).ok() &&
+      (attributes & (kAttributeDirectory | kAttributeReadOnly)) == kAttributeReadOnly) {
+    fileSystem_.ClearReadOnly(destination);  // when this fails, the copy's failure says why
+  }
 }
 
 void CopyProcedure::CopyFolderFiles(const std::string& listedFolder,
                                     const std::string& destination) {
+  if (Stopping()) return;
   ListedFolder = listedFolder;
   const FsStatus listed =
       fileSystem_.FindFirst(ListedFolder, ListingFilter::kFoldersAndPlainFiles, EntryName);
   if (!listed.ok()) {
     ++failures_.foldersNotRead;
-    NoteFirstFailure(ListedFolder, listed);
+    NoteFailure(ListedFolder, listed);
     EntryName.clear();
     return;
   }
   while (!EntryName.empty()) {
+    if (Stopping()) {
+      fileSystem_.EndListing();
+      EntryName.clear();
+      return;
+    }
     if (EntryName != "." && EntryName != "..") {
       const std::string source = ListedFolder + EntryName;
       uint32_t attributes = 0;  // unreadable attributes: taken for a file
@@ -225,13 +324,13 @@ void CopyProcedure::CopyFolderFiles(const std::string& listedFolder,
         ++CopiedFileCount;
         // The label shows the number of the file being copied.
         progress_->SetProgressText(std::to_string(CopiedFileCount));
-        progress_->ProcessPendingMessages();
         const std::string target = destination + separator_ + EntryName;
         if (!AlreadyCopied(source, target)) {
+          MakeReplaceable(target);
           const FsStatus copied = fileSystem_.CopyFileOver(source, target, *this);
-          if (!copied.ok()) {
+          if (!copied.ok() && !Stopping()) {
             ++failures_.filesNotCopied;
-            NoteFirstFailure(target, copied);
+            NoteFailure(target, copied);
           }
         }
       }
@@ -240,7 +339,7 @@ void CopyProcedure::CopyFolderFiles(const std::string& listedFolder,
     if (!next.ok()) {
       // A listing that cannot go on ends rather than handle the same name again.
       ++failures_.foldersNotRead;
-      NoteFirstFailure(ListedFolder, next);
+      NoteFailure(ListedFolder, next);
       EntryName.clear();
     }
   }
@@ -253,17 +352,25 @@ void CopyProcedure::FinishRun() {
   const FsStatus flushed = fileSystem_.FlushCopies(InstallRoot);
   if (!flushed.ok()) {
     failures_.notWrittenToDisk = true;
-    NoteFirstFailure(InstallRoot, flushed);
+    NoteFailure(InstallRoot, flushed);
   }
   progress_->SetProgressText("");
-  progress_->ProcessPendingMessages();
+  const std::string marker = Sub(InstallRoot, kCopyMarkerName);
   if (failures_.any()) {
-    // The record and the maker mark stay, so the next run completes this copy.
+    // The record stays, and the maker mark, so the next run completes this copy. Once every copy
+    // that stands is known to be on the disk, that run may skip the ones whose stamps match.
+    if (flushed.ok()) fileSystem_.WriteHiddenFileDurably(marker, CopyMarkerText(true));
     ResultMessage = messages::CopyFailureText(failures_);
+    Outcome = RunOutcome::kFailed;
     return;
   }
-  settings_.userSettings().Write(kApplicationName, kCopyRecordSection, kCopyRecordKey, "");
+  // A marker that cannot be removed costs the next run a repeat of the copy, no more.
+  fileSystem_.RemoveFile(marker);
+  if (earlierRecordSet_) {
+    settings_.userSettings().Write(kApplicationName, kCopyRecordSection, kCopyRecordKey, "");
+  }
   settings_.WriteUserSetting("SetupMk", "Null");
+  Outcome = RunOutcome::kCompleted;
 }
 
 }  // namespace velmora

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -12,11 +13,20 @@
 
 namespace velmora {
 
-// Where a copy under way is recorded, so that a run cut off or failed is completed by the next
-// one: the per-user settings, application "Velmora", section "CdCopy", key "UnderWay", holding
-// the destination root. Empty when no copy is under way.
+// The record of a copy under way, kept beside the copies in the destination root: a hidden file,
+// written and put on the disk before the first copy and removed only once every copy is on the
+// disk. Any user's next run that finds it completes the copy.
+inline constexpr const char* kCopyMarkerName = ".velmora-cdcopy-under-way";
+
+// Where the release before kept that record, per user: the settings of application "Velmora",
+// section "CdCopy", key "UnderWay", holding the destination root. Still honoured, then cleared.
 inline constexpr const char* kCopyRecordSection = "CdCopy";
 inline constexpr const char* kCopyRecordKey = "UnderWay";
+
+// The marker's text: whether the copies that stand in the tree were all put on the disk by the
+// run that made them. Only then may a later run skip a file whose size and time match its source.
+std::string CopyMarkerText(bool stampsTrusted);
+bool CopyMarkerTrustsStamps(std::string_view text);
 
 // One copy run from the install CD to the destination the installer recorded. Its state lives
 // for the program's life and is overwritten by each run.
@@ -28,8 +38,9 @@ class CopyProcedure final : public CopyRunner, private CopyProgress {
   // Where the run shows its count of copied files; none until set.
   void SetProgressDisplay(ProgressDisplay& display) { progress_ = &display; }
 
-  // Runs one copy. Never fails: its only report is ResultMessage.
+  // Runs one copy. Never fails: its report is ResultMessage and Outcome.
   void RunCopy() override;
+  void RequestStop() override { stopRequested_.store(true); }
 
   std::string SourceRoot;   // the install CD folder, no trailing separator
   std::string InstallRoot;  // the destination root, no trailing separator once final
@@ -45,28 +56,31 @@ class CopyProcedure final : public CopyRunner, private CopyProgress {
   uint64_t CopiedFileCount = 0;
 
   const messages::CopyFailures& failures() const { return failures_; }
+  // Whether the run found a copy under way in its destination, and went on with it.
   bool completingEarlierRun() const { return completing_; }
+  const WindowsVersion& version() const { return version_; }
 
  private:
-  // Each returns false, with ResultMessage set, when the run has to stop.
+  // Each returns false, with ResultMessage and Outcome set, when the run has to stop.
   bool LocateSource();
   bool LocateDestination();
   bool PrepareDestination();
+  bool RecordCopyUnderWay();
 
   void MakeFolderWhenMissing(const std::string& path, bool countFailure);
   bool IsFolder(const std::string& path);
-  // The first failure of a run is named in its report, with the system's reason.
-  void NoteFirstFailure(const std::string& path, FsStatus status);
+  void NoteFailure(const std::string& path, FsStatus status);
   void CopyFolderFiles(const std::string& listedFolder, const std::string& destination);
   bool AlreadyCopied(const std::string& source, const std::string& destination);
+  void MakeReplaceable(const std::string& destination);
   void FinishRun();
-  // Between the chunks of a long copy, as between files, the window repaints.
-  void ChunkCopied() override { progress_->ProcessPendingMessages(); }
+  bool Stopping() const { return stopRequested_.load(std::memory_order_relaxed); }
+  bool ChunkCopied() override { return !Stopping(); }
 
   bool PlainFileExists(const std::string& path);
   bool FolderExists(const std::string& path);
   std::string Sub(const std::string& base, const char* name) const;
-  std::string CopyRecord();
+  std::string EarlierRecord();
 
   FileSystem& fileSystem_;
   InstallerSettings& settings_;
@@ -75,6 +89,9 @@ class CopyProcedure final : public CopyRunner, private CopyProgress {
   ProgressDisplay* progress_;
   messages::CopyFailures failures_;
   bool completing_ = false;
+  bool trustStamps_ = false;
+  bool earlierRecordSet_ = false;
+  std::atomic<bool> stopRequested_{false};
 };
 
 }  // namespace velmora

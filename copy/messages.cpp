@@ -24,11 +24,20 @@ std::string CopyFailureText(const CopyFailures& failures) {
         "ＣＤのフォルダ" + FullWidthNumber(failures.foldersNotRead) + "個を読み取れませんでした。";
   }
   if (failures.notWrittenToDisk) text += "コピーしたファイルをディスクに書き込めませんでした。";
-  if (!failures.firstFailed.empty()) {
-    text += "（最初：" + failures.firstFailed + "\u3000" + failures.firstReason + "）";
+  if (!failures.notes.empty()) {
+    const FailureNote& first = failures.notes.front();
+    text += "（最初：" + first.path + "\u3000" + first.reason + "）";
   }
   text += "もう一度「実 行」を押して下さい。";
   return text;
+}
+
+}  // namespace velmora::messages
+
+namespace velmora::messages {
+
+std::string DestinationNotWritableText(const std::string& folder, const std::string& reason) {
+  return "\u3000コピー先のフォルダに書き込めません。（" + folder + "\u3000" + reason + "）";
 }
 
 }  // namespace velmora::messages

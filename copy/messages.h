@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // What a run reports, word for word as the window shows it.
 namespace velmora::messages {
@@ -14,6 +15,19 @@ inline constexpr const char* kDestinationUnknown = "\u3000コピー先のパス�
 inline constexpr const char* kAlreadyCopied = "\u3000既にインストールＣＤからコピー済みです。";
 inline constexpr const char* kDestinationUnreachable =
     "\u3000コピー先のフォルダにアクセスできません。";
+// A run stopped before its end because the session or the program was ending.
+inline constexpr const char* kStopped = "\u3000コピーを中断しました。";
+
+// The record of a copy under way could not be written into the destination folder, so nothing
+// was copied: "　コピー先のフォルダに書き込めません。（C:\Tarnwell\Velmora　<reason>）".
+std::string DestinationNotWritableText(const std::string& folder, const std::string& reason);
+
+// One thing that failed, and the system's reason.
+struct FailureNote {
+  std::string path;
+  std::string reason;
+  bool operator==(const FailureNote&) const = default;
+};
 
 // What went wrong in a run that copied, counted.
 struct CopyFailures {
@@ -21,9 +35,8 @@ struct CopyFailures {
   uint64_t foldersNotMade = 0;
   uint64_t foldersNotRead = 0;    // CD folders whose listing failed
   bool notWrittenToDisk = false;  // the copies could not be put on stable storage
-  // The first thing that failed, and the system's reason, so the user can act on it.
-  std::string firstFailed;
-  std::string firstReason;
+  // Every failure in the order met; the first is named in the report, so the user can act on it.
+  std::vector<FailureNote> notes;
   bool any() const {
     return filesNotCopied + foldersNotMade + foldersNotRead != 0 || notWrittenToDisk;
   }

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,17 +23,29 @@ enum class ListingFilter {
 
 inline constexpr uint32_t kAttributeDirectory = 0x10;
 
+inline constexpr uint32_t kAttributeReadOnly = 0x1;
+
 // What tells a copied file from one that still has to be copied.
 struct FileStamp {
+  static constexpr int64_t kTicksPerSecond = 10'000'000;
   uint64_t size = 0;
-  int64_t modified = 0;  // the platform's own ticks; compared only with each other
+  int64_t modified = 0;  // 100-nanosecond ticks from the platform's own epoch
   bool operator==(const FileStamp&) const = default;
+
+  // The same size, and times at most 2 s apart: FAT keeps times to 2 s, a CD to the second, so
+  // a copy on a FAT disk can be a second off its source.
+  bool Matches(const FileStamp& other) const {
+    const int64_t apart =
+        modified > other.modified ? modified - other.modified : other.modified - modified;
+    return size == other.size && apart <= 2 * kTicksPerSecond;
+  }
 };
 
-// What a copy under way reports between its chunks: the copy run lets the window repaint there.
+// What a copy under way reports between its chunks.
 class CopyProgress {
  public:
-  virtual void ChunkCopied() = 0;
+  // False when the copy is to stop: it then fails and leaves no partial file behind.
+  virtual bool ChunkCopied() = 0;
 
  protected:
   ~CopyProgress() = default;
@@ -88,23 +101,50 @@ class FileSystem {
   // The next name of the current listing, or empty at its end. On failure `name` is untouched.
   virtual FsStatus FindNext(std::string& name) = 0;
 
-  // On failure `attributes` is untouched.
+  // Ends the current listing, if any, so that nothing of it holds the drive (a CD with an open
+  // listing cannot be ejected).
+  virtual void EndListing() = 0;
+
+  // kAttributeDirectory for a folder, kAttributeReadOnly for a file that cannot be written; on
+  // Windows the rest of the platform's attributes too. On failure `attributes` is untouched.
   virtual FsStatus GetAttributes(std::string_view path, uint32_t& attributes) = 0;
+
+  // Makes a read-only file writable again, and changes nothing else of it.
+  virtual FsStatus ClearReadOnly(std::string_view path) = 0;
 
   // Creates one folder; its parent must exist.
   virtual FsStatus CreateFolder(std::string_view path) = 0;
 
-  // Copies a file over `destination`, replacing a file of that name, with the source's
-  // modification time and its read-only attribute. The copy is written under a temporary name
-  // first, so a copy that fails or is cut off never leaves a partial file under the final name.
-  // It goes in chunks that each take some tens of milliseconds at most while the source
-  // delivers data, and calls `progress` between them.
+  // Copies a file over `destination`, replacing a file of that name unless it is read-only,
+  // with the source's modification time and its read-only attribute. The copy is written under a
+  // temporary name and takes its final name only once its data is on stable storage, so a name
+  // never stands for a copy that is partial, or that a power loss could take back. The naming
+  // may wait for the next FlushCopies, which then reports its failure. It goes in chunks that
+  // each take some tens of milliseconds at most while the source delivers data, and calls
+  // `progress` between them; when that answers false the copy stops and fails, leaving nothing.
   virtual FsStatus CopyFileOver(std::string_view source, std::string_view destination,
                                 CopyProgress& progress) = 0;
 
-  // Puts every copy made so far into the file system that holds `folder` on stable storage:
-  // once this succeeds, a power loss takes none of them back.
+  // Names every copy still waiting for its name, and puts every copy made so far into the file
+  // system that holds `folder` on stable storage, names included: once this succeeds, a power
+  // loss takes none of them back. On failure the copies not yet named are dropped.
   virtual FsStatus FlushCopies(std::string_view folder) = 0;
+
+  // Removes what copies that were cut off left under their temporary names in `folder`.
+  virtual FsStatus RemoveLeftoverCopies(std::string_view folder) = 0;
+
+  // Creates or replaces the small hidden file `path` with `content`, and returns only once the
+  // file, its content and its name are on stable storage.
+  virtual FsStatus WriteHiddenFileDurably(std::string_view path, std::string_view content) = 0;
+
+  // The content of the small file `path`, at most `limit` bytes of it; empty when there is no
+  // such file (which is no failure). On failure `content` is untouched.
+  virtual FsStatus ReadSmallFile(std::string_view path, size_t limit,
+                                 std::optional<std::string>& content) = 0;
+
+  // Removes the file `path`, read-only or hidden as it may be; a file that is not there is no
+  // failure.
+  virtual FsStatus RemoveFile(std::string_view path) = 0;
 
   // On failure `stamp` is untouched.
   virtual FsStatus GetFileStamp(std::string_view path, FileStamp& stamp) = 0;

@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QWindow>
 
 #include "app/copy_window_layout.h"
@@ -70,6 +71,10 @@ QtCopyWindow::QtCopyWindow(CopyRunner& runner)
   progress_->setAlignment(Qt::AlignCenter);
   SetButtonColour(kColourButtonFace);
   connect(button_, &QPushButton::clicked, this, [this] { controller_.OnExecute(); });
+  newsTimer_ = new QTimer(this);
+  newsTimer_->setSingleShot(true);
+  newsTimer_->setTimerType(Qt::PreciseTimer);
+  connect(newsTimer_, &QTimer::timeout, this, [this] { controller_.OnRunNews(); });
   qApp->installEventFilter(this);
   LayOut();
   button_->setFocus();
@@ -137,7 +142,13 @@ void QtCopyWindow::ShowMessageBox(std::string_view text, std::string_view title)
 
 void QtCopyWindow::SetProgressText(std::string_view text) { progress_->setText(ToQString(text)); }
 
-void QtCopyWindow::ProcessPendingMessages() { QCoreApplication::processEvents(); }
+void QtCopyWindow::PostRunNews() {
+  // A queued call: posted to the window's thread, never waited for.
+  QMetaObject::invokeMethod(
+      this, [this] { controller_.OnRunNews(); }, Qt::QueuedConnection);
+}
+
+void QtCopyWindow::PostRunNewsAfter(std::chrono::milliseconds delay) { newsTimer_->start(delay); }
 
 bool QtCopyWindow::eventFilter(QObject* watched, QEvent* event) {
   // While a run is under way, input meant for this window is dropped, not postponed.

@@ -5,6 +5,7 @@
 #include "app/copy_window_controller.h"
 
 class QLabel;
+class QTimer;
 class QPushButton;
 
 namespace velmora {
@@ -20,10 +21,13 @@ class QtCopyWindow final : public QDialog, public CopyWindowView {
   void SetButtonEnabled(bool enabled) override;
   void ShowMessageBox(std::string_view text, std::string_view title) override;
   void SetProgressText(std::string_view text) override;
-  void ProcessPendingMessages() override;
+  void PostRunNews() override;
+  void PostRunNewsAfter(std::chrono::milliseconds delay) override;
+  void SetRunUnderWay(bool) override {}
 
-  // What the copy run writes its progress to.
+  // What the copy run writes its progress to, from its own thread.
   ProgressDisplay& runProgress() { return controller_; }
+  CopyWindowController& controller() { return controller_; }
 
   QPushButton* executeButton() const { return button_; }
   QLabel* instructionLabel() const { return instruction_; }
@@ -39,6 +43,7 @@ class QtCopyWindow final : public QDialog, public CopyWindowView {
   void LayOut();
 
   CopyWindowController controller_;
+  QTimer* newsTimer_ = nullptr;
   QPushButton* button_ = nullptr;
   QLabel* instruction_ = nullptr;
   QLabel* progress_ = nullptr;

@@ -3,7 +3,10 @@
 #include <uxtheme.h>
 #include <vssym32.h>
 
+#include <algorithm>
+
 #include "app/copy_window_layout.h"
+#include "app/exit_codes.h"
 #include "platform/win32/win32_text.h"
 
 namespace velmora {
@@ -92,6 +95,32 @@ class ButtonTheme {
 
   HTHEME theme_ = nullptr;
 };
+
+// Posted by the run's worker when it has something to say.
+constexpr UINT kRunNewsMessage = WM_APP + 1;
+constexpr UINT_PTR kRunNewsTimer = 1;
+
+// ShutdownBlockReasonCreate and ShutdownBlockReasonDestroy, Vista and later, looked up at run
+// time so the program loads on XP.
+struct ShutdownBlockFunctions {
+  BOOL(WINAPI* create)(HWND, LPCWSTR) = nullptr;
+  BOOL(WINAPI* destroy)(HWND) = nullptr;
+};
+
+const ShutdownBlockFunctions& ShutdownBlock() {
+  static const ShutdownBlockFunctions functions = [] {
+    ShutdownBlockFunctions f;
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    if (user32 == nullptr) return f;
+    f.create = reinterpret_cast<decltype(f.create)>(
+        reinterpret_cast<void (*)()>(GetProcAddress(user32, "ShutdownBlockReasonCreate")));
+    f.destroy = reinterpret_cast<decltype(f.destroy)>(
+        reinterpret_cast<void (*)()>(GetProcAddress(user32, "ShutdownBlockReasonDestroy")));
+    if (f.destroy == nullptr) f.create = nullptr;  // both or neither
+    return f;
+  }();
+  return functions;
+}
 
 void Place(HWND control, const TwipsRect& r, int dpi) {
   MoveWindow(control, TwipsToPixels(r.left, dpi), TwipsToPixels(r.top, dpi),
@@ -221,16 +250,35 @@ void Win32CopyWindow::SetProgressText(std::string_view text) {
   SetWindowTextW(progress_, Utf8ToWide(text).c_str());
 }
 
-void Win32CopyWindow::ProcessPendingMessages() {
-  MSG message;
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    if (message.message == WM_QUIT) {  // leave it for the main loop
-      PostQuitMessage(static_cast<int>(message.wParam));
-      return;
-    }
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
+void Win32CopyWindow::PostRunNews() {
+  // Posted, never sent: the run never waits on this thread.
+  PostMessageW(window_, kRunNewsMessage, 0, 0);
+}
+
+void Win32CopyWindow::PostRunNewsAfter(std::chrono::milliseconds delay) {
+  SetTimer(window_, kRunNewsTimer, static_cast<UINT>(std::max<int64_t>(delay.count(), 1)), nullptr);
+}
+
+void Win32CopyWindow::SetRunUnderWay(bool underWay) {
+  // Vista and later show the reason when the user ends the session during a run; XP has no
+  // such call, and the answer to WM_QUERYENDSESSION alone holds the session there.
+  const ShutdownBlockFunctions& f = ShutdownBlock();
+  if (underWay && f.create != nullptr) {
+    blockingSessionEnd_ =
+        f.create(window_, Utf8ToWide(window_texts::kCopyUnderWayReason).c_str()) != FALSE;
+  } else if (!underWay && blockingSessionEnd_) {
+    f.destroy(window_);
+    blockingSessionEnd_ = false;
   }
+}
+
+LRESULT Win32CopyWindow::EndSession() {
+  // The session ends although a run is under way: the run stops at its next chunk, its partial
+  // copy goes, its record stays for the next run to complete it, and the program ends in time.
+  if (!controller_.runUnderWay()) return 0;
+  exitCodeAtSessionEnd = kExitStopped;
+  controller_.StopRunAndWait(kSessionEndWait);
+  ExitProcess(static_cast<UINT>(exitCodeAtSessionEnd));
 }
 
 void Win32CopyWindow::DrawButton(const DRAWITEMSTRUCT& item) const {
@@ -313,6 +361,21 @@ LRESULT Win32CopyWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
         return TRUE;
       }
       break;
+    case kRunNewsMessage:
+      controller_.OnRunNews();
+      return 0;
+    case WM_TIMER:
+      if (wParam == kRunNewsTimer) {
+        KillTimer(window_, kRunNewsTimer);
+        controller_.OnRunNews();
+        return 0;
+      }
+      break;
+    case WM_QUERYENDSESSION:
+      return controller_.runUnderWay() ? FALSE : TRUE;
+    case WM_ENDSESSION:
+      if (wParam != FALSE) return EndSession();
+      return 0;
     case WM_CLOSE:
       // Other programs can still send a disabled window WM_CLOSE: not while a run is under way.
       if (!running_) DestroyWindow(window_);

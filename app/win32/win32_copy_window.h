@@ -29,10 +29,19 @@ class Win32CopyWindow final : public CopyWindowView {
   void SetButtonEnabled(bool enabled) override;
   void ShowMessageBox(std::string_view text, std::string_view title) override;
   void SetProgressText(std::string_view text) override;
-  void ProcessPendingMessages() override;
+  void PostRunNews() override;
+  void PostRunNewsAfter(std::chrono::milliseconds delay) override;
+  void SetRunUnderWay(bool underWay) override;
 
-  // What the copy run writes its progress to.
+  // What the copy run writes its progress to, from its own thread.
   ProgressDisplay& runProgress() { return controller_; }
+  CopyWindowController& controller() { return controller_; }
+
+  // How long the end of a session waits for a run under way to stop: Windows ends a program that
+  // has not answered the session's end within 5 s.
+  static constexpr std::chrono::milliseconds kSessionEndWait{4000};
+  // The program's exit code when the session's end stopped a run under way.
+  int exitCodeAtSessionEnd = 0;
 
   HWND window() const { return window_; }
   HWND executeButton() const { return button_; }
@@ -47,6 +56,7 @@ class Win32CopyWindow final : public CopyWindowView {
   void LayOut();
   void DrawButton(const DRAWITEMSTRUCT& item) const;
   void FocusButton();
+  LRESULT EndSession();
 
   CopyWindowController controller_;
   HWND window_ = nullptr;
@@ -59,6 +69,7 @@ class Win32CopyWindow final : public CopyWindowView {
   HFONT defaultFont_ = nullptr;
   uint32_t buttonColour_ = kColourButtonFace;
   bool running_ = false;
+  bool blockingSessionEnd_ = false;
 };
 
 }  // namespace velmora

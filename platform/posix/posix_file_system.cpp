@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -45,6 +47,8 @@ bool IsHiddenName(std::string_view name) { return !name.empty() && name.front() 
 
 PosixFileSystem::~PosixFileSystem() {
   EndListing();
+  // Copies never named are not left behind under their temporary names.
+  for (const WaitingCopy& copy : waiting_) ::unlink(copy.temporary.c_str());
   if (flushWatch_ >= 0) ::close(flushWatch_);
 }
 
@@ -132,10 +136,19 @@ FsStatus PosixFileSystem::GetAttributes(std::string_view path, uint32_t& attribu
     attributes = lastEntryIsFolder_ ? kAttributeDirectory : 0;
     return {};
   }
-  int error = 0;
-  const EntryKind kind = KindOf(std::string(path), error);
-  if (error != 0) return FsStatus{error};
-  attributes = kind == EntryKind::kFolder ? kAttributeDirectory : 0;
+  struct stat info {};
+  if (::stat(std::string(path).c_str(), &info) != 0) return FsStatus{errno};
+  attributes = S_ISDIR(info.st_mode) ? kAttributeDirectory : 0;
+  if (!S_ISDIR(info.st_mode) && (info.st_mode & 0222) == 0) attributes |= kAttributeReadOnly;
+  return {};
+}
+
+FsStatus PosixFileSystem::ClearReadOnly(std::string_view path) {
+  if (HasNul(path)) return FsStatus{EINVAL};
+  const std::string p(path);
+  struct stat info {};
+  if (::stat(p.c_str(), &info) != 0) return FsStatus{errno};
+  if (::chmod(p.c_str(), (info.st_mode & 07777) | S_IWUSR) != 0) return FsStatus{errno};
   return {};
 }
 
@@ -144,12 +157,16 @@ FsStatus PosixFileSystem::GetAttributes(std::string_view path, uint32_t& attribu
 namespace velmora {
 namespace {
 
-// The temporary name a copy is written under: hidden, so no listing ever shows it.
-std::string PartialCopyName(const std::string& destination) {
-  const size_t slash = destination.rfind('/');
-  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-  return destination.substr(0, nameStart) + "." + destination.substr(nameStart) +
-         ".velmora-partial";
+// Temporary names begin with this, and are hidden, so no listing ever shows them. They are short
+// whatever the final name, which may itself take all 255 bytes a name can have.
+constexpr std::string_view kTemporaryPrefix = ".velmora-partial.";
+// The release before named a copy under way "." + name + ".velmora-partial".
+constexpr std::string_view kOldTemporarySuffix = ".velmora-partial";
+
+bool IsTemporaryName(std::string_view name) {
+  return name.starts_with(kTemporaryPrefix) ||
+         (name.size() > kOldTemporarySuffix.size() + 1 && name.front() == '.' &&
+          name.ends_with(kOldTemporarySuffix));
 }
 
 std::string FolderOf(const std::string& path) {
@@ -176,7 +193,6 @@ class FileDescriptor {
   }
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
-  friend void swap(FileDescriptor& a, FileDescriptor& b) noexcept { std::swap(a.fd_, b.fd_); }
   int get() const { return fd_; }
   // Closes now, reporting a failed close (a late write error) as errno.
   bool Close() {
@@ -189,32 +205,33 @@ class FileDescriptor {
   int fd_;
 };
 
-// Writes a large copy out to the disk as it goes, at most kInFlight behind: the end of a run
-// then does not leave the flush gigabytes to write while the window waits, and the disk still
-// has enough queued to write at its full pace. Small files are left to the flush at the end of
-// the run, which writes them together.
+// Writes a large copy out to the disk as it goes, at most kInFlight behind: the flush that comes
+// before its name then has little left to write, and the disk still has enough queued to write
+// at its full pace. Small files are left to that flush, which writes many of them together.
 class WriteBehind {
  public:
   static constexpr off_t kInFlight = off_t{32} << 20;
+  static constexpr off_t kWaitStep = off_t{1} << 20;
 
   WriteBehind(int out, off_t size)
       : out_(out), on_(size > static_cast<off_t>(ChunkPacer::kSmallest)) {}
-  static constexpr off_t kWaitStep = off_t{1} << 20;
 
-  void Written(off_t start, off_t length, CopyProgress& progress) {
-    if (!on_) return;
+  // False when the copy is to stop.
+  bool Written(off_t start, off_t length, CopyProgress& progress) {
+    if (!on_) return true;
     ::sync_file_range(out_, start, length, SYNC_FILE_RANGE_WRITE);
     const off_t settled = start + length - kInFlight;
-    // Waited for a step at a time, with the window's messages processed between the steps: a
-    // disk that has fallen behind would otherwise hold the window until it had caught up.
+    // Waited for a step at a time, with the progress told between the steps, so a copy that is
+    // to stop does not first wait for a disk that has fallen behind.
     while (waited_ < settled) {
       const off_t step = std::min(kWaitStep, settled - waited_);
       ::sync_file_range(
           out_, waited_, step,
           SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
       waited_ += step;
-      if (waited_ < settled) progress.ChunkCopied();
+      if (waited_ < settled && !progress.ChunkCopied()) return false;
     }
+    return true;
   }
 
  private:
@@ -224,16 +241,22 @@ class WriteBehind {
 };
 
 // Copies every byte, in the kernel where it can, in chunks that the pacer sizes, with `progress`
-// between them; a source that changes size meanwhile is read to its end.
+// between them; a source that changes size meanwhile is read to its end. On failure errno says
+// why: ECANCELED when the progress asked the copy to stop.
 bool CopyContent(int in, int out, off_t size, ChunkPacer& pacer, CopyProgress& progress) {
   using Clock = std::chrono::steady_clock;
+  const auto stop = [] {
+    errno = ECANCELED;
+    return false;
+  };
   off_t done = 0;
   bool kernelCopy = true;
   WriteBehind writeBehind(out, size);
   static thread_local std::vector<char> buffer;
   for (bool first = true;; first = false) {
     if (kernelCopy && done >= size) return true;
-    if (!first && done < size) progress.ChunkCopied();  // none before the read that finds the end
+    // None before the read that finds the end.
+    if (!first && done < size && !progress.ChunkCopied()) return stop();
     const Clock::time_point start = Clock::now();
     const off_t chunkStart = done;
     if (kernelCopy) {
@@ -266,9 +289,44 @@ bool CopyContent(int in, int out, off_t size, ChunkPacer& pacer, CopyProgress& p
         written += w;
       }
     }
-    if (done > chunkStart) writeBehind.Written(chunkStart, done - chunkStart, progress);
+    if (done > chunkStart && !writeBehind.Written(chunkStart, done - chunkStart, progress)) {
+      return stop();
+    }
     pacer.Took(static_cast<size_t>(done - chunkStart), Clock::now() - start);
   }
+}
+
+// Before Linux 5.8 syncfs reports no write-back failure: it answers success even when the disk
+// answered EIO. There each copy is flushed on its own, whose failure is reported.
+bool SyncfsReportsFailures() {
+  static const bool reports = [] {
+    utsname name{};
+    if (::uname(&name) != 0) return false;
+    unsigned major = 0;
+    unsigned minor = 0;
+    if (std::sscanf(name.release, "%u.%u", &major, &minor) != 2) return false;
+    return major > 5 || (major == 5 && minor >= 8);
+  }();
+  return reports;
+}
+
+FsStatus WriteAll(int fd, std::string_view content) {
+  for (size_t written = 0; written < content.size();) {
+    const ssize_t w = ::write(fd, content.data() + written, content.size() - written);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return FsStatus{errno};
+    }
+    written += static_cast<size_t>(w);
+  }
+  return {};
+}
+
+FsStatus FlushFolder(const std::string& folder) {
+  FileDescriptor at(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (at.get() < 0) return FsStatus{errno};
+  if (::fsync(at.get()) != 0) return FsStatus{errno};
+  return {};
 }
 
 }  // namespace
@@ -288,72 +346,176 @@ FsStatus PosixFileSystem::CopyFileOver(std::string_view source, std::string_view
   struct stat info {};
   if (::fstat(in.get(), &info) != 0) return FsStatus{errno};
   if (!S_ISREG(info.st_mode)) return FsStatus{EINVAL};
+  struct stat existing {};
+  if (::stat(target.c_str(), &existing) == 0) {
+    if (S_ISDIR(existing.st_mode)) return FsStatus{EISDIR};
+    // A read-only file is not replaced, as on Windows; the run makes it writable first.
+    if ((existing.st_mode & 0222) == 0) return FsStatus{EACCES};
+  }
   // The source's permission bits travel with the copy (less the umask), as with the platform's
   // own copy: a read-only CD file arrives read-only.
   const mode_t mode = info.st_mode & 07777;
 
-  if (flushWatch_ < 0)
-    flushWatch_ = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-
-  // Written as an unnamed file in the destination's folder: it is named only once it is whole,
-  // and vanishes with the process when the copy is cut off. Where the file system has no
-  // unnamed files, a hidden temporary name serves.
-  const std::string partial = PartialCopyName(target);
-  FileDescriptor out(::open(FolderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
-  const bool unnamed = out.get() >= 0;
-  if (!unnamed) {
-    FileDescriptor named(OpenNew(partial, mode));
-    if (named.get() < 0) return FsStatus{errno};
-    swap(out, named);
-  }
+  const std::string temporary = FolderOf(target) + "/" + std::string(kTemporaryPrefix) +
+                                std::to_string(::getpid()) + "." +
+                                std::to_string(++temporaryCount_);
+  // Written with the owner's write permission, which the source's bits may lack: the name is
+  // replaced when the copy is named, and the bits are set before.
+  FileDescriptor out(OpenNew(temporary, mode | S_IWUSR));
+  if (out.get() < 0) return FsStatus{errno};
 
   const timespec times[2] = {info.st_atim, info.st_mtim};
   int error = 0;
   pacer_.StartFile();
   if (!CopyContent(in.get(), out.get(), info.st_size, pacer_, progress) ||
-      ::futimens(out.get(), times) != 0) {
+      ::fchmod(out.get(), mode) != 0 || ::futimens(out.get(), times) != 0) {
     error = errno;
   }
-  bool named = !unnamed;
-  if (error == 0 && unnamed) {
-    const std::string self = "/proc/self/fd/" + std::to_string(out.get());
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-      if (out.Close()) return {};
-      error = errno;  // a late write error: the copy is not whole
-      ::unlink(target.c_str());
-      return FsStatus{error};
-    }
-    // A file in the way: name the copy under the temporary name and replace it.
-    ::unlink(partial.c_str());
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, partial.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-      named = true;
-    } else {
-      error = errno;
-    }
-  }
+  struct stat written {};
+  if (error == 0 && ::fstat(out.get(), &written) != 0) error = errno;
+  // Before Linux 5.8 only a flush of the file itself reports a failure to write it.
+  if (error == 0 && !SyncfsReportsFailures() && ::fdatasync(out.get()) != 0) error = errno;
   if (!out.Close() && error == 0) error = errno;  // a late write error
-  if (error == 0 && ::rename(partial.c_str(), target.c_str()) != 0) error = errno;
   if (error != 0) {
-    if (named) ::unlink(partial.c_str());
+    ::unlink(temporary.c_str());
     return FsStatus{error};
+  }
+
+  // Copies on another file system than those waiting are named first: one flush covers one.
+  if (flushWatch_ >= 0 && flushWatchDevice_ != written.st_dev) {
+    if (const int failure = NameWaitingCopies(); failure != 0 && flushFailure_ == 0) {
+      flushFailure_ = failure;
+    }
+    ::close(std::exchange(flushWatch_, -1));
+  }
+  if (flushWatch_ < 0) {
+    flushWatch_ = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    flushWatchDevice_ = written.st_dev;
+  }
+  waiting_.push_back({temporary, target});
+  waitingBytes_ += static_cast<uint64_t>(written.st_size);
+  if (waiting_.size() >= kBatchFiles || waitingBytes_ >= kBatchBytes) {
+    if (const int failure = NameWaitingCopies(); failure != 0) {
+      if (flushFailure_ == 0) flushFailure_ = failure;
+      return FsStatus{failure};  // this copy was among those lost
+    }
   }
   return {};
 }
 
+int PosixFileSystem::FlushFileSystem(int fd) {
+  if (fd < 0) return EBADF;
+  return ::syncfs(fd) == 0 ? 0 : errno;
+}
+
+int PosixFileSystem::NameWaitingCopies() {
+  if (waiting_.empty()) return 0;
+  std::vector<WaitingCopy> copies = std::exchange(waiting_, {});
+  waitingBytes_ = 0;
+  // Their data on the disk first: a name then never stands for a copy a power loss takes back.
+  int failure = SyncfsReportsFailures() ? FlushFileSystem(flushWatch_) : 0;
+  for (const WaitingCopy& copy : copies) {
+    if (failure == 0 && ::rename(copy.temporary.c_str(), copy.target.c_str()) == 0) continue;
+    if (failure == 0) failure = errno;
+    ::unlink(copy.temporary.c_str());
+  }
+  return failure;
+}
+
 FsStatus PosixFileSystem::FlushCopies(std::string_view folder) {
   if (HasNul(folder)) return FsStatus{EINVAL};
-  // One call for the whole file system: a flush per file would cost a journal commit per file,
-  // many times the copy itself for a tree of small files. syncfs reports the write-back failures
-  // since the descriptor it is given was opened, so the one opened at the first copy serves when
-  // it lies on the same file system.
+  int failure = std::exchange(flushFailure_, 0);
+  if (const int named = NameWaitingCopies(); failure == 0) failure = named;
+  // The names on the disk too. The descriptor opened at the first copy reports the write-back
+  // failures since then; the folder's own serves when the copies lie on another file system.
   FileDescriptor watch(std::exchange(flushWatch_, -1));
   FileDescriptor at(::open(std::string(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (at.get() < 0) return FsStatus{errno};
-  struct stat watched {};
+  if (at.get() < 0 && failure == 0) failure = errno;
   struct stat asked {};
-  const bool sameFileSystem = watch.get() >= 0 && ::fstat(watch.get(), &watched) == 0 &&
-                              ::fstat(at.get(), &asked) == 0 && watched.st_dev == asked.st_dev;
-  if (::syncfs(sameFileSystem ? watch.get() : at.get()) != 0) return FsStatus{errno};
+  const bool sameFileSystem = watch.get() >= 0 && at.get() >= 0 && ::fstat(at.get(), &asked) == 0 &&
+                              asked.st_dev == flushWatchDevice_;
+  if (at.get() >= 0) {
+    if (const int flushed = FlushFileSystem(sameFileSystem ? watch.get() : at.get());
+        failure == 0) {
+      failure = flushed;
+    }
+  }
+  return FsStatus{failure};
+}
+
+FsStatus PosixFileSystem::RemoveLeftoverCopies(std::string_view folder) {
+  if (HasNul(folder)) return FsStatus{EINVAL};
+  const std::string path(folder);
+  DIR* listing = ::opendir(path.c_str());
+  if (listing == nullptr) return IsNotFound(errno) ? FsStatus{} : FsStatus{errno};
+  int failure = 0;
+  std::vector<std::string> leftovers;
+  while (const dirent* entry = ::readdir(listing)) {
+    if (IsTemporaryName(entry->d_name)) leftovers.emplace_back(entry->d_name);
+  }
+  ::closedir(listing);
+  for (const std::string& name : leftovers) {
+    const std::string leftover = path + "/" + name;
+    // Not one this program is still to name.
+    if (std::any_of(waiting_.begin(), waiting_.end(),
+                    [&](const WaitingCopy& c) { return c.temporary == leftover; })) {
+      continue;
+    }
+    if (::unlink(leftover.c_str()) != 0 && errno != ENOENT && failure == 0) failure = errno;
+  }
+  return FsStatus{failure};
+}
+
+FsStatus PosixFileSystem::WriteHiddenFileDurably(std::string_view path, std::string_view content) {
+  if (HasNul(path)) return FsStatus{EINVAL};
+  const std::string target(path);
+  // Written whole under another name, then named: a power loss leaves the old file or the new.
+  const std::string temporary = FolderOf(target) + "/" + std::string(kTemporaryPrefix) +
+                                std::to_string(::getpid()) + ".record";
+  FileDescriptor out(OpenNew(temporary, 0644));
+  if (out.get() < 0) return FsStatus{errno};
+  FsStatus status = WriteAll(out.get(), content);
+  if (status.ok() && ::fsync(out.get()) != 0) status = FsStatus{errno};
+  if (!out.Close() && status.ok()) status = FsStatus{errno};
+  if (status.ok() && ::rename(temporary.c_str(), target.c_str()) != 0) status = FsStatus{errno};
+  if (!status.ok()) {
+    ::unlink(temporary.c_str());
+    return status;
+  }
+  return FlushFolder(FolderOf(target));
+}
+
+FsStatus PosixFileSystem::ReadSmallFile(std::string_view path, size_t limit,
+                                        std::optional<std::string>& content) {
+  if (HasNul(path)) return FsStatus{EINVAL};
+  FileDescriptor in(::open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (in.get() < 0) {
+    if (!IsNotFound(errno)) return FsStatus{errno};
+    content.reset();
+    return {};
+  }
+  struct stat info {};
+  if (::fstat(in.get(), &info) != 0) return FsStatus{errno};
+  if (!S_ISREG(info.st_mode)) return FsStatus{EISDIR};
+  std::string text(limit, '\0');
+  size_t got = 0;
+  while (got < limit) {
+    const ssize_t n = ::read(in.get(), text.data() + got, limit - got);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return FsStatus{errno};
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  text.resize(got);
+  content = std::move(text);
+  return {};
+}
+
+FsStatus PosixFileSystem::RemoveFile(std::string_view path) {
+  if (HasNul(path)) return FsStatus{EINVAL};
+  if (::unlink(std::string(path).c_str()) != 0 && !IsNotFound(errno)) return FsStatus{errno};
   return {};
 }
 
@@ -362,7 +524,8 @@ FsStatus PosixFileSystem::GetFileStamp(std::string_view path, FileStamp& stamp) 
   struct stat info {};
   if (::stat(std::string(path).c_str(), &info) != 0) return FsStatus{errno};
   stamp.size = static_cast<uint64_t>(info.st_size);
-  stamp.modified = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  stamp.modified = static_cast<int64_t>(info.st_mtim.tv_sec) * FileStamp::kTicksPerSecond +
+                   info.st_mtim.tv_nsec / 100;
   return {};
 }
 

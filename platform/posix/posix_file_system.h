@@ -1,8 +1,10 @@
 #pragma once
 
 #include <dirent.h>
+#include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/file_system.h"
 
@@ -17,16 +19,36 @@ class PosixFileSystem final : public FileSystem {
 
   FsStatus FindFirst(std::string_view pattern, ListingFilter filter, std::string& name) override;
   FsStatus FindNext(std::string& name) override;
+  void EndListing() override;
+  // For the entry the listing gave out last, only whether it is a folder: the listing tells that
+  // without a look-up, and it is all a copy run asks of its source entries.
   FsStatus GetAttributes(std::string_view path, uint32_t& attributes) override;
+  FsStatus ClearReadOnly(std::string_view path) override;
   FsStatus CreateFolder(std::string_view path) override;
   FsStatus CopyFileOver(std::string_view source, std::string_view destination,
                         CopyProgress& progress) override;
   FsStatus FlushCopies(std::string_view folder) override;
+  FsStatus RemoveLeftoverCopies(std::string_view folder) override;
+  FsStatus WriteHiddenFileDurably(std::string_view path, std::string_view content) override;
+  FsStatus ReadSmallFile(std::string_view path, size_t limit,
+                         std::optional<std::string>& content) override;
+  FsStatus RemoveFile(std::string_view path) override;
   FsStatus GetFileStamp(std::string_view path, FileStamp& stamp) override;
   std::string DescribeError(int error) const override;
 
+  // Copies wait under their temporary names until this many of them, or this many bytes, have
+  // gathered; then one flush of the file system puts them all on the disk and they are named.
+  static constexpr size_t kBatchFiles = 1024;
+  static constexpr uint64_t kBatchBytes = uint64_t{256} << 20;
+
  private:
-  void EndListing();
+  struct WaitingCopy {
+    std::string temporary;
+    std::string target;
+  };
+  // Puts the waiting copies on the disk, then names them; on failure removes them.
+  int NameWaitingCopies();
+  int FlushFileSystem(int fd);
 
   DIR* listing_ = nullptr;
   ListingFilter filter_ = ListingFilter::kPlainFiles;
@@ -37,9 +59,15 @@ class PosixFileSystem final : public FileSystem {
   bool lastEntryIsFolder_ = false;
   int dotEntriesGiven_ = 0;
   ChunkPacer pacer_;
-  // Opened on the destination's file system at the first copy after a flush: the flush reports
-  // the write-back failures of that file system since then, and none from before it opened.
+  std::vector<WaitingCopy> waiting_;
+  uint64_t waitingBytes_ = 0;
+  unsigned long temporaryCount_ = 0;
+  // Opened on the file system of the copies waiting to be named: its flush reports the write-back
+  // failures of that file system since it opened, and none from before.
   int flushWatch_ = -1;
+  dev_t flushWatchDevice_ = 0;
+  // The first failure to put copies on the disk since the last FlushCopies, which reports it.
+  int flushFailure_ = 0;
 };
 
 }  // namespace velmora

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/win32/win32_text.h"
+#include "platform/windows_paths.h"
 
 namespace velmora {
 namespace {
@@ -25,6 +26,9 @@ bool IsFileListedAsFolder(const std::wstring& folderWithSeparator, DWORD error) 
 
 FsStatus LastError() { return FsStatus{static_cast<int>(GetLastError())}; }
 
+// A copy under way is written under its final name with this added, hidden.
+constexpr const char* kPartialSuffix = ".velmora-partial";
+
 // A NUL would cut the path short at the system call: such a path names nothing.
 bool HasNul(std::string_view path) { return path.find('\0') != std::string_view::npos; }
 constexpr FsStatus kInvalidName{ERROR_INVALID_NAME};
@@ -32,6 +36,14 @@ constexpr FsStatus kInvalidName{ERROR_INVALID_NAME};
 }  // namespace
 
 Win32FileSystem::~Win32FileSystem() { EndListing(); }
+
+std::wstring Win32FileSystem::SystemPath(std::string_view path) {
+  // CreateDirectoryW stops 12 characters short of MAX_PATH, to leave room for a file name (8.3).
+  constexpr size_t kLongestPlainPath = MAX_PATH - 12;
+  std::wstring wide = Utf8ToWide(path);
+  if (wide.size() >= kLongestPlainPath) wide = Utf8ToWide(ExtendedLengthForm(path));
+  return wide;
+}
 
 void Win32FileSystem::EndListing() {
   if (listing_ != INVALID_HANDLE_VALUE) FindClose(listing_);
@@ -64,7 +76,7 @@ FsStatus Win32FileSystem::FindFirst(std::string_view pattern, ListingFilter filt
                                     std::string& name) {
   EndListing();
   if (HasNul(pattern)) return kInvalidName;
-  const std::wstring path = Utf8ToWide(pattern);
+  const std::wstring path = SystemPath(pattern);
   const bool folderListing = !path.empty() && path.back() == L'\\';
   WIN32_FIND_DATAW entry{};
   listing_ = FindFirstFileW(folderListing ? (path + L'*').c_str() : path.c_str(), &entry);
@@ -91,9 +103,21 @@ FsStatus Win32FileSystem::FindNext(std::string& name) {
 
 FsStatus Win32FileSystem::GetAttributes(std::string_view path, uint32_t& attributes) {
   if (HasNul(path)) return kInvalidName;
-  const DWORD found = GetFileAttributesW(Utf8ToWide(path).c_str());
+  const DWORD found = GetFileAttributesW(SystemPath(path).c_str());
   if (found == INVALID_FILE_ATTRIBUTES) return LastError();
   attributes = found;
+  return {};
+}
+
+FsStatus Win32FileSystem::ClearReadOnly(std::string_view path) {
+  if (HasNul(path)) return kInvalidName;
+  const std::wstring wide = SystemPath(path);
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
+  const DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+  if (!SetFileAttributesW(wide.c_str(), writable != 0 ? writable : FILE_ATTRIBUTE_NORMAL)) {
+    return LastError();
+  }
   return {};
 }
 
@@ -103,7 +127,7 @@ namespace velmora {
 
 FsStatus Win32FileSystem::CreateFolder(std::string_view path) {
   if (HasNul(path)) return kInvalidName;
-  if (!CreateDirectoryW(Utf8ToWide(path).c_str(), nullptr)) return LastError();
+  if (!CreateDirectoryW(SystemPath(path).c_str(), nullptr)) return LastError();
   return {};
 }
 
@@ -131,6 +155,7 @@ class Handle {
 constexpr uint64_t kFlushEvery = uint64_t{8} << 20;
 
 // `size` is what the source held when it was opened; one that changes meanwhile is read to its end.
+// On failure the last error says why: ERROR_CANCELLED when the progress asked the copy to stop.
 bool CopyContent(HANDLE in, HANDLE out, uint64_t size, ChunkPacer& pacer, std::vector<char>& buffer,
                  CopyProgress& progress) {
   using Clock = std::chrono::steady_clock;
@@ -138,7 +163,11 @@ bool CopyContent(HANDLE in, HANDLE out, uint64_t size, ChunkPacer& pacer, std::v
   uint64_t done = 0;
   uint64_t flushed = 0;
   for (bool first = true;; first = false) {
-    if (!first && done < size) progress.ChunkCopied();  // none before the read that finds the end
+    // None before the read that finds the end.
+    if (!first && done < size && !progress.ChunkCopied()) {
+      SetLastError(ERROR_CANCELLED);
+      return false;
+    }
     const Clock::time_point start = Clock::now();
     DWORD got = 0;
     if (!ReadFile(in, buffer.data(), static_cast<DWORD>(pacer.size()), &got, nullptr)) return false;
@@ -167,8 +196,8 @@ bool CopyContent(HANDLE in, HANDLE out, uint64_t size, ChunkPacer& pacer, std::v
 FsStatus Win32FileSystem::CopyFileOver(std::string_view source, std::string_view destination,
                                        CopyProgress& progress) {
   if (HasNul(source) || HasNul(destination)) return kInvalidName;
-  const std::wstring target = Utf8ToWide(destination);
-  const std::wstring partial = target + L".velmora-partial";
+  const std::wstring target = SystemPath(destination);
+  const std::wstring partial = SystemPath(std::string(destination) + kPartialSuffix);
   const auto removePartial = [&partial] {
     SetFileAttributesW(partial.c_str(), FILE_ATTRIBUTE_NORMAL);  // it may carry read-only
     DeleteFileW(partial.c_str());
@@ -180,16 +209,22 @@ FsStatus Win32FileSystem::CopyFileOver(std::string_view source, std::string_view
   };
 
   // Shared as the platform's own copy shares its source.
-  Handle in(CreateFileW(Utf8ToWide(source).c_str(), GENERIC_READ,
+  Handle in(CreateFileW(SystemPath(source).c_str(), GENERIC_READ,
                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!in.valid()) return LastError();
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(in.get(), &info)) return LastError();
+  // A read-only file is not replaced; Windows refuses it at the rename, Wine would not.
+  const DWORD existing = GetFileAttributesW(target.c_str());
+  if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY) != 0) {
+    return FsStatus{ERROR_ACCESS_DENIED};
+  }
 
   removePartial();  // left by a copy that was cut off
+  // Hidden while it is partial, so no listing shows it; it takes the source's attributes whole.
   Handle out(CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+                         FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!out.valid()) return LastError();
   const uint64_t size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
   pacer_.StartFile();
@@ -216,14 +251,106 @@ FsStatus Win32FileSystem::CopyFileOver(std::string_view source, std::string_view
 // Each copy was flushed before it was named, and named with write-through.
 FsStatus Win32FileSystem::FlushCopies(std::string_view folder) {
   if (HasNul(folder)) return kInvalidName;
-  if (GetFileAttributesW(Utf8ToWide(folder).c_str()) == INVALID_FILE_ATTRIBUTES) return LastError();
+  if (GetFileAttributesW(SystemPath(folder).c_str()) == INVALID_FILE_ATTRIBUTES) return LastError();
+  return {};
+}
+
+FsStatus Win32FileSystem::RemoveLeftoverCopies(std::string_view folder) {
+  if (HasNul(folder)) return kInvalidName;
+  const std::wstring base = SystemPath(std::string(folder) + "\\");
+  WIN32_FIND_DATAW entry{};
+  HANDLE found = FindFirstFileW((base + L"*" + Utf8ToWide(kPartialSuffix)).c_str(), &entry);
+  if (found == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return IsNotFound(error) ? FsStatus{} : FsStatus{static_cast<int>(error)};
+  }
+  std::vector<std::wstring> leftovers;
+  do {
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+      leftovers.push_back(entry.cFileName);
+  } while (FindNextFileW(found, &entry));
+  FindClose(found);
+  FsStatus status;
+  for (const std::wstring& name : leftovers) {
+    const std::wstring path = base + name;
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);  // hidden, and maybe read-only
+    if (!DeleteFileW(path.c_str()) && status.ok() && !IsNotFound(GetLastError())) {
+      status = LastError();
+    }
+  }
+  return status;
+}
+
+FsStatus Win32FileSystem::WriteHiddenFileDurably(std::string_view path, std::string_view content) {
+  if (HasNul(path)) return kInvalidName;
+  const std::wstring target = SystemPath(path);
+  const std::wstring partial = SystemPath(std::string(path) + kPartialSuffix);
+  // Written whole under another name with write-through, then named: a power loss leaves the
+  // old file or the new, never a part of one.
+  SetFileAttributesW(partial.c_str(), FILE_ATTRIBUTE_NORMAL);
+  Handle out(CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_WRITE_THROUGH, nullptr));
+  if (!out.valid()) return LastError();
+  DWORD written = 0;
+  if ((!content.empty() && (!WriteFile(out.get(), content.data(),
+                                       static_cast<DWORD>(content.size()), &written, nullptr) ||
+                            written != content.size())) ||
+      !FlushFileBuffers(out.get())) {
+    const FsStatus status = LastError();
+    out.Close();
+    SetFileAttributesW(partial.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(partial.c_str());
+    return status;
+  }
+  out.Close();
+  SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_HIDDEN);  // an old one may be read-only
+  if (!MoveFileExW(partial.c_str(), target.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const FsStatus status = LastError();
+    SetFileAttributesW(partial.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(partial.c_str());
+    return status;
+  }
+  return {};
+}
+
+FsStatus Win32FileSystem::ReadSmallFile(std::string_view path, size_t limit,
+                                        std::optional<std::string>& content) {
+  if (HasNul(path)) return kInvalidName;
+  Handle in(CreateFileW(SystemPath(path).c_str(), GENERIC_READ,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!in.valid()) {
+    const DWORD error = GetLastError();
+    if (!IsNotFound(error)) return FsStatus{static_cast<int>(error)};
+    content.reset();
+    return {};
+  }
+  std::string text(limit, '\0');
+  DWORD got = 0;
+  if (limit != 0 && !ReadFile(in.get(), text.data(), static_cast<DWORD>(limit), &got, nullptr)) {
+    return LastError();
+  }
+  text.resize(got);
+  content = std::move(text);
+  return {};
+}
+
+FsStatus Win32FileSystem::RemoveFile(std::string_view path) {
+  if (HasNul(path)) return kInvalidName;
+  const std::wstring wide = SystemPath(path);
+  SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);  // a read-only file is removed too
+  if (!DeleteFileW(wide.c_str())) {
+    const DWORD error = GetLastError();
+    if (!IsNotFound(error)) return FsStatus{static_cast<int>(error)};
+  }
   return {};
 }
 
 FsStatus Win32FileSystem::GetFileStamp(std::string_view path, FileStamp& stamp) {
   if (HasNul(path)) return kInvalidName;
   WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExW(Utf8ToWide(path).c_str(), GetFileExInfoStandard, &data)) {
+  if (!GetFileAttributesExW(SystemPath(path).c_str(), GetFileExInfoStandard, &data)) {
     return LastError();
   }
   stamp.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;

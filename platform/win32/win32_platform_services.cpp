@@ -2,6 +2,7 @@
 
 #include "platform/platform_services.h"
 #include "platform/win32/win32_file_system.h"
+#include "platform/win32/win32_log_file.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_settings_store.h"
 
@@ -33,6 +34,8 @@ PlatformServices MakePlatformServices() {
   services.userSettings = std::make_unique<Win32SettingsStore>();
   services.versionSource = std::make_unique<Win32VersionSource>();
   services.fileSystem = std::make_unique<Win32FileSystem>();
+  services.logFile = std::make_unique<Win32LogFile>();
+  services.defaultLogPath = Win32LogFile::DefaultPath();
   services.pathSeparator = '\\';
   return services;
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 
 #include "app/copy_window_controller.h"
@@ -10,7 +11,9 @@
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/fake_settings_store.h"
 #include "tests/fakes/fake_version_source.h"
+#include "tests/fakes/recording_progress.h"
 #include "tests/fakes/recording_view.h"
+#include "tests/support/gate.h"
 
 namespace velmora {
 namespace {
@@ -58,14 +61,40 @@ class ScriptedRunner final : public CopyRunner {
     if (during) during();
     ResultMessage = nextResult;
   }
+  void RequestStop() override { stopRequests.fetch_add(1); }
+  std::string FailureFootnote() const override { return footnote; }
   std::string nextResult;
-  std::function<void()> during;
+  std::string footnote;
+  std::function<void()> during;  // on the run's own thread
   std::vector<std::string> messageAtStart;
   int runs = 0;
+  std::atomic<int> stopRequests{0};
 };
+
+// The window's thread: takes the news the worker posts and lets the controller handle them, and
+// fires its timer, until the run has ended and been reported (or `until` says so).
+void PumpNews(testing::RecordingView& view, CopyWindowController& controller,
+              const std::function<bool()>& until = {}) {
+  for (int polls = 0; polls < 20000; ++polls) {
+    if (until ? until() : !controller.runUnderWay()) return;
+    if (view.TakePostedNews() > 0) {
+      controller.OnRunNews();
+    } else if (view.timerSet) {
+      view.timerSet = false;
+      controller.OnRunNews();
+    } else {
+      testing::SleepFor(std::chrono::milliseconds(1));
+    }
+  }
+  ADD_FAILURE() << "the run did not end";
+}
 
 class CopyWindowControllerTest : public ::testing::Test {
  protected:
+  void Execute() {
+    controller.OnExecute();
+    PumpNews(view, controller);
+  }
   testing::RecordingView view;
   ScriptedRunner runner;
   CopyWindowController controller{view, runner};
@@ -74,11 +103,16 @@ class CopyWindowControllerTest : public ::testing::Test {
 TEST_F(CopyWindowControllerTest, SuccessLeavesTheButtonGreenAndDisabled) {
   bool disabledDuringRun = false;
   uint32_t colourDuringRun = 0;
-  runner.during = [&] {
-    disabledDuringRun = !view.windowEnabled;
-    colourDuringRun = view.buttonColour;
-  };
+  testing::Gate running;
+  runner.during = [&] { running.Pass(); };
   controller.OnExecute();
+  ASSERT_TRUE(running.WaitUntilReached());
+  // The window's thread is free while the run goes on: it reads the window, which is disabled.
+  disabledDuringRun = !view.windowEnabled;
+  colourDuringRun = view.buttonColour;
+  EXPECT_TRUE(view.boxes.empty());
+  running.Open();
+  PumpNews(view, controller);
 
   EXPECT_TRUE(disabledDuringRun);
   EXPECT_EQ(colourDuringRun, kColourYellow);
@@ -95,7 +129,7 @@ TEST_F(CopyWindowControllerTest, SuccessLeavesTheButtonGreenAndDisabled) {
 TEST_F(CopyWindowControllerTest, FailureIsReportedAndAFreshRunMayFollow) {
   runner.ResultMessage = "left over";
   runner.nextResult = "\u3000コピー先のパスが不明です。";
-  controller.OnExecute();
+  Execute();
 
   ASSERT_EQ(view.boxes.size(), 1u);
   EXPECT_EQ(view.boxes[0].text, " \u3000コピー先のパスが不明です。\u3000");
@@ -106,7 +140,7 @@ TEST_F(CopyWindowControllerTest, FailureIsReportedAndAFreshRunMayFollow) {
   EXPECT_TRUE(view.windowEnabled);
 
   runner.nextResult = "";
-  controller.OnExecute();
+  Execute();
   EXPECT_EQ(runner.runs, 2);
   EXPECT_EQ(runner.messageAtStart, (std::vector<std::string>{"", ""}));
   EXPECT_EQ(view.boxes[1].title, " Velmora");
@@ -114,97 +148,111 @@ TEST_F(CopyWindowControllerTest, FailureIsReportedAndAFreshRunMayFollow) {
 
 TEST_F(CopyWindowControllerTest, BlanksAreAFailure) {
   runner.nextResult = "   ";
-  controller.OnExecute();
+  Execute();
   ASSERT_EQ(view.boxes.size(), 1u);
   EXPECT_EQ(view.boxes[0].title, " 【 Err 】");
   EXPECT_EQ(view.boxes[0].text, "    \u3000");
   EXPECT_TRUE(view.buttonEnabled);
 }
 
+TEST_F(CopyWindowControllerTest, TheFailureBoxEndsWithWhereTheLogIs) {
+  runner.nextResult = "x";
+  runner.footnote = "詳しくはログをご覧下さい：/var/log/cdcopy.log";
+  Execute();
+  ASSERT_EQ(view.boxes.size(), 1u);
+  EXPECT_EQ(view.boxes[0].text, " x\u3000\n詳しくはログをご覧下さい：/var/log/cdcopy.log");
+}
+
 TEST_F(CopyWindowControllerTest, StepsComeInTheirOrder) {
   runner.nextResult = "x";
-  controller.OnExecute();
-  const std::vector<std::string> expected = {"window disabled", "colour 65535", "box  【 Err 】",
-                                             "colour 2147483663", "window enabled"};
+  Execute();
+  const std::vector<std::string> expected = {
+      "window disabled", "colour 65535",      "run started",   "run ended",
+      "box  【 Err 】",  "colour 2147483663", "window enabled"};
   EXPECT_EQ(view.events, expected);
 }
 
+TEST_F(CopyWindowControllerTest, ASecondActivationDuringARunStartsNothing) {
+  testing::Gate running;
+  runner.during = [&] { running.Pass(); };
+  controller.OnExecute();
+  ASSERT_TRUE(running.WaitUntilReached());
+  // An accessibility press, or a click another program sends: no run inside the run.
+  controller.OnExecute();
+  controller.OnExecute();
+  running.Open();
+  PumpNews(view, controller);
+  EXPECT_EQ(runner.runs, 1);
+  EXPECT_EQ(view.boxes.size(), 1u);
+}
+
+TEST_F(CopyWindowControllerTest, AStoppedRunEndsWithoutABox) {
+  testing::Gate running;
+  runner.during = [&] { running.Pass(); };
+  runner.nextResult = "\u3000コピーを中断しました。";
+  controller.OnExecute();
+  ASSERT_TRUE(running.WaitUntilReached());
+  int endedCalls = 0;
+  controller.StopRun([&] { ++endedCalls; });
+  EXPECT_EQ(runner.stopRequests.load(), 1);
+  EXPECT_TRUE(controller.runUnderWay());  // until the worker has ended
+  running.Open();
+  PumpNews(view, controller);
+  EXPECT_EQ(endedCalls, 1);
+  EXPECT_TRUE(view.boxes.empty());
+  EXPECT_EQ(view.events.back(), "run ended");
+}
+
+TEST_F(CopyWindowControllerTest, StopRunAndWaitWaitsOnlyAsLongAsItMay) {
+  testing::Gate running;
+  runner.during = [&] { running.Pass(); };
+  controller.OnExecute();
+  ASSERT_TRUE(running.WaitUntilReached());
+  // A worker held in a call that does not return: the wait gives up in time.
+  EXPECT_FALSE(controller.StopRunAndWait(std::chrono::milliseconds(50)));
+  running.Open();
+  EXPECT_TRUE(controller.StopRunAndWait(std::chrono::seconds(10)));
+  // Without a run there is nothing to stop.
+  PumpNews(view, controller);
+  const int requests = runner.stopRequests.load();
+  EXPECT_TRUE(controller.StopRunAndWait(std::chrono::milliseconds(0)));
+  EXPECT_EQ(runner.stopRequests.load(), requests);
+}
+
 }  // namespace
 }  // namespace velmora
 
 namespace velmora {
 namespace {
 
+// The label on the window's thread, on a clock the test moves: the test's own thread plays the
+// worker (SetProgressText is the worker's call) while the run it started waits at a gate.
 class ProgressThrottleTest : public ::testing::Test {
- protected:
-  using Clock = std::chrono::steady_clock;
-  Clock::time_point now = Clock::time_point{} + std::chrono::hours(1);
-  testing::RecordingView view;
-  ScriptedRunner runner;
-  CopyWindowController controller{view, runner, [this] { return now; }};
-};
-
-TEST_F(ProgressThrottleTest, RepaintsAtMostOncePerIntervalShowingTheCurrentFile) {
-  runner.during = [this] {
-    for (int file = 1; file <= 100; ++file) {
-      controller.SetProgressText(std::to_string(file));
-      controller.ProcessPendingMessages();
-      now += std::chrono::milliseconds(1);  // a file a millisecond
-    }
-    controller.SetProgressText("");
-    controller.ProcessPendingMessages();
-  };
-  controller.OnExecute();
-  // Files 1, 17, 33, 49, 65, 81 and 97 were painted, each while it was being copied; the cleared
-  // label at the end is painted before the report.
-  EXPECT_EQ(view.progressHistory,
-            (std::vector<std::string>{"1", "17", "33", "49", "65", "81", "97", ""}));
-  EXPECT_EQ(view.pumpCount, 8);
-  EXPECT_EQ(view.events[view.events.size() - 4], "box  Velmora");
-}
-
-TEST_F(ProgressThrottleTest, SlowCopiesRepaintEveryFile) {
-  runner.during = [this] {
-    for (int file = 1; file <= 3; ++file) {
-      controller.SetProgressText(std::to_string(file));
-      controller.ProcessPendingMessages();
-      now += std::chrono::milliseconds(40);
-    }
-  };
-  controller.OnExecute();
-  EXPECT_EQ(view.progressHistory, (std::vector<std::string>{"1", "2", "3"}));
-  EXPECT_EQ(view.pumpCount, 4);
-}
-
-}  // namespace
-}  // namespace velmora
-
-namespace velmora {
-namespace {
-
-// A whole run through the window's progress display, on a clock that the copies move on.
-class RunThroughTheWindowTest : public ::testing::Test, protected testing::FakeCopyRun {
  protected:
   using Clock = std::chrono::steady_clock;
   using ms = std::chrono::milliseconds;
 
   void SetUp() override {
-    registry.SetString("Software\\Velmora\\Info", "SetupDir", "E:\\");
-    registry.SetString("Software\\Velmora\\Info", "SystemDir", "C:\\Velmora\\System");
-    fs.AddFolder("C:");
-    fs.AddFile("E:\\setup.exe");
-    fs.AddFolder("E:\\PCMaster");
-    procedure.SetProgressDisplay(controller);
-    // What the window showed each time it processed its messages.
-    view.onProcessMessages = [this] { painted.push_back({now, view.progressText}); };
+    runner.during = [this] { holdRun.Pass(); };
+    controller.OnExecute();
+    ASSERT_TRUE(holdRun.WaitUntilReached());
+    view.onPaint = [this](const std::string& label) { painted.push_back({now, label}); };
   }
-
-  // The time `label` was first painted.
-  Clock::time_point FirstPainted(const std::string& label) const {
-    for (const auto& p : painted) {
-      if (p.label == label) return p.at;
+  // The window's thread handles what is waiting for it at this moment.
+  void HandleNews() {
+    if (view.TakePostedNews() > 0) controller.OnRunNews();
+  }
+  // Time passes; the window's timer fires when its moment comes.
+  void Pass(ms time) {
+    for (ms step{0}; step < time; ++step) {
+      if (view.timerSet) {
+        view.timerSet = false;
+        timerLeft = view.timerDelay;
+      }
+      now += ms(1);
+      if (timerLeft > ms(0) && --timerLeft == ms(0)) controller.OnRunNews();
+      HandleNews();
     }
-    return Clock::time_point::max();
   }
 
   struct Painted {
@@ -212,47 +260,158 @@ class RunThroughTheWindowTest : public ::testing::Test, protected testing::FakeC
     std::string label;
   };
   Clock::time_point now = Clock::time_point{} + std::chrono::hours(1);
+  ms timerLeft{-1};
   std::vector<Painted> painted;
-  CopyWindowController controller{view, procedure, [this] { return now; }};
+  testing::Gate holdRun;
+  testing::RecordingView view;
+  ScriptedRunner runner;
+  CopyWindowController controller{view, runner, [this] { return now; }};
 };
 
-TEST_F(RunThroughTheWindowTest, AQuickFileThenALongOne) {
-  // Files 1 and 2 take 1 ms; file 3 is a video of 400 chunks of 5 ms; file 4 takes 1 ms.
-  for (const char* name : {"a.dat", "b.dat", "video.avi", "z.dat"})
-    fs.AddFile(std::string("E:\\System\\") + name);
-  fs.CopyInChunks("E:\\System\\video.avi", 400);
-  Clock::time_point videoStart{};
-  Clock::time_point videoEnd{};
-  fs.duringChunk = [&](const std::string& source) {
-    const bool video = source == "E:\\System\\video.avi";
-    if (video && videoStart == Clock::time_point{}) videoStart = now;
-    now += video ? ms(5) : ms(1);
-    if (video) videoEnd = now;
-  };
-  controller.OnExecute();
-  ASSERT_EQ(view.boxes.size(), 1u);
-  EXPECT_EQ(view.boxes[0].title, " Velmora");
-
-  // File 2 started 1 ms after file 1 was painted, so it is never painted; the video's number
-  // is painted within one repaint interval of its start, whatever came before.
-  ASSERT_GE(painted.size(), 3u);
-  EXPECT_EQ(painted[0].label, "1");
-  EXPECT_EQ(FirstPainted("2"), Clock::time_point::max());
-  EXPECT_LE(FirstPainted("3") - videoStart, CopyWindowController::kRepaintInterval);
-  // Throughout the video's copy the window processes its messages at most a repaint interval
-  // and a chunk apart, never more often than once an interval, and shows the video's number.
-  Clock::time_point last = painted[0].at;
-  int duringVideo = 0;
-  for (const Painted& p : painted) {
-    if (p.at <= videoStart || p.at > videoEnd) continue;
-    ++duringVideo;
-    EXPECT_EQ(p.label, "3");
-    EXPECT_LE(p.at - last, CopyWindowController::kRepaintInterval + ms(5));
-    EXPECT_GE(p.at - last, CopyWindowController::kRepaintInterval);
-    last = p.at;
+TEST_F(ProgressThrottleTest, RepaintsAtMostOncePerIntervalAndWithinItOfEachChange) {
+  // A file a millisecond for 100 ms, the window's thread keeping up with every post.
+  std::vector<Clock::time_point> changed;
+  for (int file = 1; file <= 100; ++file) {
+    controller.SetProgressText(std::to_string(file));
+    changed.push_back(now);
+    HandleNews();
+    Pass(ms(1));
   }
-  EXPECT_GE(duringVideo, 2000 / 21);
-  EXPECT_EQ(painted.back().label, "");
+  Pass(ms(40));
+  ASSERT_GE(painted.size(), 6u);
+  EXPECT_EQ(painted.front().label, "1");
+  EXPECT_EQ(painted.back().label, "100");
+  for (size_t i = 1; i < painted.size(); ++i) {
+    EXPECT_GE(painted[i].at - painted[i - 1].at, CopyWindowController::kRepaintInterval);
+  }
+  // Every label that stood for a whole interval was painted within one interval of its change;
+  // the label shown is always the current file.
+  for (const Painted& p : painted) {
+    const int file = std::stoi(p.label);
+    EXPECT_LE(p.at - changed[static_cast<size_t>(file) - 1],
+              CopyWindowController::kRepaintInterval);
+    if (file < 100) {
+      EXPECT_GE(changed[static_cast<size_t>(file)], p.at);
+    }
+  }
+  EXPECT_LE(painted.size(), 100u / 16 + 2);
+  EXPECT_LE(painted.back().at - changed.back(), CopyWindowController::kRepaintInterval);
+  holdRun.Open();
+  PumpNews(view, controller);
+}
+
+TEST_F(ProgressThrottleTest, SlowCopiesRepaintEveryFileAtOnce) {
+  for (int file = 1; file <= 3; ++file) {
+    controller.SetProgressText(std::to_string(file));
+    const Clock::time_point changedAt = now;
+    HandleNews();
+    ASSERT_FALSE(painted.empty());
+    EXPECT_EQ(painted.back().label, std::to_string(file));
+    EXPECT_EQ(painted.back().at, changedAt);
+    Pass(ms(40));
+  }
+  EXPECT_EQ(painted.size(), 3u);
+  holdRun.Open();
+  PumpNews(view, controller);
+}
+
+TEST_F(ProgressThrottleTest, TheWorkerPostsOnceUntilTheWindowHasHandledIt) {
+  // Twenty thousand small files while the window's thread is busy: one post waits, no more.
+  for (int file = 1; file <= 20000; ++file) controller.SetProgressText(std::to_string(file));
+  EXPECT_EQ(view.TakePostedNews(), 1);
+  Pass(ms(20));
+  controller.OnRunNews();
+  EXPECT_EQ(painted.back().label, "20000");
+  holdRun.Open();
+  PumpNews(view, controller);
+}
+
+TEST_F(ProgressThrottleTest, TheRunsLastLabelIsPaintedBeforeItsReport) {
+  controller.SetProgressText("7");
+  HandleNews();
+  controller.SetProgressText("");  // the run's end clears the label, 0 ms after the last paint
+  holdRun.Open();
+  PumpNews(view, controller, [this] { return !view.boxes.empty(); });
+  ASSERT_GE(view.progressHistory.size(), 2u);
+  EXPECT_EQ(view.progressHistory.back(), "");
+  EXPECT_EQ(view.boxes.size(), 1u);
+}
+
+}  // namespace
+}  // namespace velmora
+
+namespace velmora {
+namespace {
+
+// A whole run on fakes through the controller: the run on its worker, the test's thread as the
+// window's thread.
+class RunThroughTheWindowTest : public ::testing::Test, protected testing::FakeCopyRun {
+ protected:
+  void SetUp() override {
+    registry.SetString("Software\\Velmora\\Info", "SetupDir", "E:\\");
+    registry.SetString("Software\\Velmora\\Info", "SystemDir", "C:\\Velmora\\System");
+    fs.AddFolder("C:");
+    fs.AddFile("E:\\setup.exe");
+    fs.AddFolder("E:\\PCMaster");
+    for (const char* name : {"a.dat", "b.dat", "video.avi", "z.dat"}) {
+      fs.AddFile(std::string("E:\\System\\") + name);
+    }
+  }
+};
+
+TEST_F(RunThroughTheWindowTest, WhileOneCallBlocksTheWindowIsFreeAndShowsTheFileUnderWay) {
+  // A copy (the video, file 3), a listing (the CD's Help folder) and the final flush, each held
+  // in turn, as a scratched CD or a stuck stick holds them.
+  struct Row {
+    const char* name;
+    std::function<void(testing::FakeFileSystem&, testing::Gate&)> hold;
+    const char* label;  // what the window shows meanwhile
+  };
+  const Row rows[] = {
+      {"a copy",
+       [](auto& f, auto& gate) {
+         f.beforeCopy = [&gate](int number) {
+           if (number == 3) gate.Pass();
+         };
+       },
+       "3"},
+      {"a listing",
+       [](auto& f, auto& gate) {
+         f.beforeListing = [&gate](const std::string& pattern) {
+           if (pattern == "E:\\Help\\") gate.Pass();
+         };
+       },
+       "4"},
+      {"the flush",
+       [](auto& f, auto& gate) { f.beforeFlush = [&gate](const std::string&) { gate.Pass(); }; },
+       "4"},
+  };
+  for (const Row& row : rows) {
+    testing::FakeFileSystem held = fs;
+    testing::Gate gate;
+    row.hold(held, gate);
+    testing::RecordingView view;
+    InstallerSettings lookup(registry, store);
+    CopyProcedure run(held, lookup, version, '\\');
+    CopyWindowController window(view, run);
+    run.SetProgressDisplay(window);
+    store.values.clear();
+
+    window.OnExecute();
+    ASSERT_TRUE(gate.WaitUntilReached()) << row.name;
+    // The window's thread is not held: it takes the news, and the label shows the file.
+    PumpNews(view, window, [&] { return view.progressText == row.label; });
+    EXPECT_EQ(view.progressText, row.label) << row.name;
+    window.OnExecute();  // a second Execute does nothing
+    EXPECT_TRUE(view.boxes.empty()) << row.name;
+    EXPECT_TRUE(window.runUnderWay()) << row.name;
+    gate.Open();
+    PumpNews(view, window);
+    ASSERT_EQ(view.boxes.size(), 1u) << row.name;
+    EXPECT_EQ(view.boxes[0].title, " Velmora") << row.name;
+    EXPECT_EQ(held.copyCount, 4) << row.name;
+    EXPECT_EQ(view.progressHistory.back(), "") << row.name;
+  }
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/fake_settings_store.h"
 #include "tests/fakes/fake_version_source.h"
-#include "tests/fakes/recording_view.h"
+#include "tests/fakes/recording_progress.h"
 
 namespace velmora {
 namespace {
@@ -38,7 +38,7 @@ class CopyRunTest : public ::testing::Test, protected testing::FakeCopyRun {
     registry.SetString(kKey, "SystemDir", std::string(kRoot) + "\\System");
     fs.AddFolder("C:\\Apps");
     AddCd();
-    procedure.SetProgressDisplay(view);
+    procedure.SetProgressDisplay(progress);
   }
 
   void AddCdFile(const std::string& path, bool hidden = false, bool system = false) {
@@ -75,7 +75,15 @@ class CopyRunTest : public ::testing::Test, protected testing::FakeCopyRun {
     run.RunCopy();
     return run.ResultMessage;
   }
+  // The per-user record the release before kept.
   std::string Record() const { return store.Get("Velmora", "CdCopy", "UnderWay"); }
+  // The marker in the destination root: "<missing>", or whether it trusts the stamps.
+  std::string Marker(const testing::FakeFileSystem& f) const {
+    const std::string path = Dest(".velmora-cdcopy-under-way");
+    if (!f.Exists(path)) return "<missing>";
+    return CopyMarkerTrustsStamps(f.Content(path)) ? "trusted" : "not trusted";
+  }
+  std::string Marker() const { return Marker(fs); }
   std::string Dest(const std::string& relative) const {
     return std::string(kRoot) + "\\" + relative;
   }
@@ -119,21 +127,23 @@ TEST_F(CopyRunTest, ACompleteRunBuildsTheTreeAndCopiesEveryGroup) {
   std::vector<std::string> labels;
   for (int i = 1; i <= 23; ++i) labels.push_back(std::to_string(i));
   labels.push_back("");
-  EXPECT_EQ(view.progressHistory, labels);
-  EXPECT_EQ(view.pumpCount, 24);
+  EXPECT_EQ(progress.history, labels);
 
   EXPECT_EQ(store.Get("Velmora", "Info", "SetupMk"), "Null");
-  EXPECT_EQ(Record(), "");
+  EXPECT_EQ(Marker(), "<missing>");
   EXPECT_EQ(procedure.MakerMark, "M");
+  EXPECT_EQ(procedure.Outcome, RunOutcome::kCompleted);
+  EXPECT_FALSE(fs.listingOpen());
 }
 
 TEST_F(CopyRunTest, ASecondRunIsRefusedAndChangesNothing) {
   ASSERT_EQ(Run(), "");
   const int copies = fs.copyCount;
-  view.progressHistory.clear();
+  progress.history.clear();
   EXPECT_EQ(Run(), kAlreadyCopied);
+  EXPECT_EQ(procedure.Outcome, RunOutcome::kAlreadyCopied);
   EXPECT_EQ(fs.copyCount, copies);
-  EXPECT_TRUE(view.progressHistory.empty());
+  EXPECT_TRUE(progress.history.empty());
 }
 
 TEST_F(CopyRunTest, EarlierPopulation) {
@@ -178,15 +188,46 @@ TEST_F(CopyRunTest, NoMakerFolderBeforeVista) {
   EXPECT_FALSE(fs.Exists("C:\\Tarnwell"));
 }
 
-TEST_F(CopyRunTest, RelocatedDestinationWhoseMakerFolderCannotBeMadeFails) {
+TEST_F(CopyRunTest, RelocatedDestinationWhoseMakerFolderCannotBeMadeCopiesNothing) {
   registry.SetString(kKey, "SystemDir", "C:\\Program Files\\Velmora\\System");
   versionSource.reported = testing::kWindows7;
   fs.FailCreate("C:\\Tarnwell");
-  const std::string message = Run();
-  EXPECT_EQ(message,
-            Failure("ファイル２３個をコピーできませんでした。フォルダ９個を作成できませんでした。",
-                    "C:\\Tarnwell\\Velmora", 3));
+  // The destination root cannot be made, so no record of the copy can be kept in it.
+  EXPECT_EQ(Run(),
+            "\u3000コピー先のフォルダに書き込めません。（C:\\Tarnwell\\Velmora\u3000reason 3）");
   EXPECT_EQ(procedure.InstallRoot, "C:\\Tarnwell\\Velmora");
+  EXPECT_EQ(procedure.Outcome, RunOutcome::kNotLocated);
+  EXPECT_EQ(fs.copyCount, 0);
+}
+
+TEST_F(CopyRunTest, ADestinationWhereTheRecordCannotBeWrittenCopiesNothing) {
+  const std::string marker = std::string(kRoot) + "\\.velmora-cdcopy-under-way";
+  struct Row {
+    const char* name;
+    std::function<void(testing::FakeFileSystem&)> arrange;
+    int error;
+  };
+  const Row rows[] = {
+      {"the write refused", [&](auto& f) { f.FailWrite(marker); },
+       testing::FakeFileSystem::kErrorAccessDenied},
+      {"a folder in the record's place", [&](auto& f) { f.AddFolder(marker); },
+       testing::FakeFileSystem::kErrorAccessDenied},
+      {"the root cannot be made", [](auto& f) { f.FailCreate(kRoot, 5); },
+       testing::FakeFileSystem::kErrorAccessDenied},
+  };
+  for (const Row& row : rows) {
+    testing::FakeFileSystem dest = fs;
+    row.arrange(dest);
+    CopyProcedure run(dest, settings, version, '\\');
+    EXPECT_EQ(RunWith(run), "\u3000コピー先のフォルダに書き込めません。（" + std::string(kRoot) +
+                                "\u3000reason " + std::to_string(row.error) + "）")
+        << row.name;
+    EXPECT_EQ(run.Outcome, RunOutcome::kNotLocated) << row.name;
+    EXPECT_EQ(dest.copyCount, 0) << row.name;
+    // No System folder: the next run is not taken for a copy made before.
+    EXPECT_FALSE(dest.Exists(Dest("System"))) << row.name;
+    EXPECT_EQ(store.writeCount, 0) << row.name;
+  }
 }
 
 TEST_F(CopyRunTest, MakerMarkChoosesTheSampleFolders) {
@@ -238,22 +279,52 @@ TEST_F(CopyRunTest, FailedCopiesAreReportedAndTheNextRunCompletesTheCopy) {
   store.Set("Velmora", "Info", "SetupMk", "O");
   // The first failure is named, with the system's reason.
   EXPECT_EQ(Run(), Failure("ファイル２個をコピーできませんでした。", Dest("System\\sys3.dat"), 5));
+  EXPECT_EQ(procedure.Outcome, RunOutcome::kFailed);
   EXPECT_EQ(store.Get("Velmora", "Info", "SetupMk"), "O");  // kept for the retry
-  EXPECT_EQ(Record(), kRoot);
-  EXPECT_EQ(view.progressHistory[view.progressHistory.size() - 2], "23");  // failures still counted
+  // Every copy that stands reached the disk: the next run may trust their stamps.
+  EXPECT_EQ(Marker(), "trusted");
+  EXPECT_EQ(progress.history[progress.history.size() - 2], "23");  // failures still counted
+  const std::vector<messages::FailureNote> notes = {{Dest("System\\sys3.dat"), "reason 5"},
+                                                    {Dest("Folder_1\\O-basic.lad"), "reason 5"}};
+  EXPECT_EQ(procedure.failures().notes, notes);
 
-  // The next run completes: what arrived read-only the first time is not copied again.
+  // The next run, by anyone, completes: what arrived whole the first time is not copied again.
   testing::FakeFileSystem again = fs;
   again.ClearFailures();
   again.copyCount = 0;
-  CopyProcedure retry(again, settings, version, '\\');
+  testing::FakeSettingsStore otherUser;
+  otherUser.Set("Velmora", "Info", "SetupMk", "O");
+  InstallerSettings otherSettings(registry, otherUser);
+  CopyProcedure retry(again, otherSettings, version, '\\');
   EXPECT_EQ(RunWith(retry), "");
   EXPECT_TRUE(retry.completingEarlierRun());
   EXPECT_EQ(again.copyCount, 2);
   EXPECT_EQ(again.Content(Dest("System\\sys3.dat")), "content of System\\sys3.dat");
   EXPECT_EQ(again.Content(Dest("Folder_1\\O-basic.lad")), "content of O\\基本回路\\O-basic.lad");
-  EXPECT_EQ(store.Get("Velmora", "Info", "SetupMk"), "Null");
-  EXPECT_EQ(Record(), "");
+  EXPECT_EQ(Marker(again), "<missing>");
+}
+
+TEST_F(CopyRunTest, AReadOnlyCopyIsMadeWritableJustBeforeItIsReplacedAndOnlyThen) {
+  // The first run's copies arrived read-only from the CD; sys2.dat failed, and its retry finds
+  // a stale copy in its place.
+  fs.FailCopy("E:\\System\\sys2.dat");
+  ASSERT_NE(Run(), "");
+  fs.ClearFailures();
+  fs.AddFile(Dest("System\\sys2.dat"), "stale");
+  fs.SetReadOnly(Dest("System\\sys2.dat"));
+  fs.journal.clear();
+  EXPECT_EQ(Run(), "");
+  EXPECT_EQ(fs.Content(Dest("System\\sys2.dat")), "content of System\\sys2.dat");
+  EXPECT_TRUE(fs.IsReadOnly(Dest("System\\sys2.dat")));  // the CD's attribute, carried again
+  const std::vector<std::string>& j = fs.journal;
+  const auto clear = std::find(j.begin(), j.end(), "clear " + Dest("System\\sys2.dat"));
+  ASSERT_NE(clear, j.end());
+  EXPECT_EQ(*(clear + 1), "copy " + Dest("System\\sys2.dat"));
+  // The copies that were whole are skipped, and keep their attribute.
+  EXPECT_EQ(std::count_if(j.begin(), j.end(),
+                          [](const std::string& e) { return e.starts_with("clear "); }),
+            1);
+  EXPECT_TRUE(fs.IsReadOnly(Dest("System\\sys1.dat")));
 }
 
 TEST_F(CopyRunTest, AFolderThatCannotBeMadeIsReported) {
@@ -282,25 +353,41 @@ TEST_F(CopyRunTest, ADiskThatFillsDuringTheVideos) {
   EXPECT_FALSE(fs.Exists(Dest("Help\\video\\clip1.avi")));
 }
 
-TEST_F(CopyRunTest, ARunKilledAfterItsThirdFileIsCompletedByTheNext) {
+TEST_F(CopyRunTest, ARunKilledAfterItsThirdFileIsCompletedByTheNextWhoeverRunsIt) {
   fs.beforeCopy = [](int number) {
     if (number == 4) throw ProcessKilled();
   };
   EXPECT_THROW(procedure.RunCopy(), ProcessKilled);
   fs.beforeCopy = nullptr;
   EXPECT_EQ(fs.FilesBelow(kRoot).size(), 3u);
-  EXPECT_EQ(Record(), kRoot);
+  EXPECT_EQ(Marker(), "not trusted");
 
-  // The program starts again.
-  CopyProcedure restarted(fs, settings, version, '\\');
+  // Another user starts the program: the record lies beside the copies, not in any user's
+  // settings. How far the killed run's copies got to the disk is not known, so none is trusted.
+  testing::FakeSettingsStore otherUser;
+  InstallerSettings otherSettings(registry, otherUser);
+  CopyProcedure restarted(fs, otherSettings, version, '\\');
   const int copiesBefore = fs.copyCount;
   EXPECT_EQ(RunWith(restarted), "");
-  EXPECT_EQ(fs.copyCount - copiesBefore, 20);  // the three whole copies stand
+  EXPECT_TRUE(restarted.completingEarlierRun());
+  EXPECT_EQ(fs.copyCount - copiesBefore, 23);
   EXPECT_EQ(fs.FilesBelow(kRoot).size(), 23u);
-  EXPECT_EQ(Record(), "");
+  EXPECT_EQ(Marker(), "<missing>");
   // Finished now: never touched again.
   CopyProcedure third(fs, settings, version, '\\');
   EXPECT_EQ(RunWith(third), kAlreadyCopied);
+}
+
+TEST_F(CopyRunTest, TheRecordOfTheReleaseBeforeStillCountsAsUnderWay) {
+  // Cut off under the release before: a System folder, one copy, the per-user record.
+  fs.AddFile(Dest("System\\sys1.dat"), "content of System\\sys1.dat");
+  store.Set("Velmora", "CdCopy", "UnderWay", kRoot);
+  EXPECT_EQ(Run(), "");
+  EXPECT_TRUE(procedure.completingEarlierRun());
+  EXPECT_EQ(fs.copyCount, 23);  // its flushes are not known: nothing is skipped
+  EXPECT_EQ(Record(), "");      // cleared along with the marker
+  EXPECT_EQ(Marker(), "<missing>");
+  EXPECT_EQ(Run(), kAlreadyCopied);
 }
 
 TEST_F(CopyRunTest, ARecordForAnotherDestinationDoesNotReopenThisOne) {
@@ -319,8 +406,8 @@ TEST_F(CopyRunTest, UnreadableListingsAndAttributes) {
       Run(),
       Failure("ファイル１個をコピーできませんでした。ＣＤのフォルダ１個を読み取れませんでした。",
               Dest("System\\trw"), 2));
-  ASSERT_GE(view.progressHistory.size(), 14u);
-  EXPECT_EQ(view.progressHistory[12], "13");  // "trw", shown before its copy was tried
+  ASSERT_GE(progress.history.size(), 14u);
+  EXPECT_EQ(progress.history[12], "13");  // "trw", shown before its copy was tried
   EXPECT_EQ(fs.copyCount, 23);
   EXPECT_EQ(fs.Content(Dest("System\\trw\\trw2")), "content of System\\trw\\trw2");
   EXPECT_FALSE(fs.Exists(Dest("System\\trw\\trw3")));
@@ -366,65 +453,155 @@ TEST_F(CopyRunTest, OneProcedureRunsTwiceAndTheSecondStartsAfresh) {
   // The program still runs; the user presses Execute again. The count starts at 1 once more,
   // and the failures of the first run are not reported again.
   fs.ClearFailures();
-  view.progressHistory.clear();
+  progress.history.clear();
   EXPECT_EQ(Run(), "");
   EXPECT_TRUE(procedure.completingEarlierRun());
   EXPECT_EQ(procedure.CopiedFileCount, 23u);
-  ASSERT_EQ(view.progressHistory.size(), 24u);
-  EXPECT_EQ(view.progressHistory.front(), "1");
-  EXPECT_EQ(view.progressHistory[22], "23");
+  EXPECT_TRUE(procedure.failures().notes.empty());
+  ASSERT_EQ(progress.history.size(), 24u);
+  EXPECT_EQ(progress.history.front(), "1");
+  EXPECT_EQ(progress.history[22], "23");
   EXPECT_EQ(fs.Content(Dest("Help\\index.htm")), "content of Help\\index.htm");
-  EXPECT_EQ(Record(), "");
+  EXPECT_EQ(Marker(), "<missing>");
 }
 
-TEST_F(CopyRunTest, TheCopiesAreOnTheDiskBeforeTheRunSaysSo) {
-  // The flush comes after the last copy, while the record and the maker mark still stand.
+TEST_F(CopyRunTest, TheRecordGoesOnTheDiskBeforeTheFirstCopyAndOffItAfterTheLastFlush) {
   store.Set("Velmora", "Info", "SetupMk", "M");
-  std::vector<std::string> atFlush;
+  std::string setupMkAtFlush;
   fs.beforeFlush = [&](const std::string&) {
-    atFlush = {std::to_string(fs.copyCount), Record(), store.Get("Velmora", "Info", "SetupMk")};
+    setupMkAtFlush = store.Get("Velmora", "Info", "SetupMk");
   };
   ASSERT_EQ(Run(), "");
+  const std::vector<std::string>& j = fs.journal;
+  const std::string marker = "write " + Dest(".velmora-cdcopy-under-way");
+  const auto firstOf = [&j](const std::string& prefix) {
+    return std::find_if(j.begin(), j.end(),
+                        [&](const std::string& e) { return e.starts_with(prefix); });
+  };
+  const auto lastCopy = std::find_if(j.rbegin(), j.rend(), [](const std::string& e) {
+                          return e.starts_with("copy ");
+                        }).base();
+  ASSERT_NE(firstOf(marker), j.end());
+  EXPECT_LT(firstOf(marker), firstOf("copy "));
+  EXPECT_LT(firstOf(marker), firstOf("clean "));
+  EXPECT_GE(firstOf("flush "), lastCopy);
+  EXPECT_EQ(j.back(), "remove " + Dest(".velmora-cdcopy-under-way"));
   EXPECT_EQ(fs.flushedFolders, (std::vector<std::string>{kRoot}));
-  EXPECT_EQ(atFlush, (std::vector<std::string>{"23", kRoot, "M"}));
-  EXPECT_EQ(Record(), "");
+  EXPECT_EQ(setupMkAtFlush, "M");
   EXPECT_EQ(store.Get("Velmora", "Info", "SetupMk"), "Null");
-
-  // A flush that fails fails the run: the record and the maker mark stay for the next run.
-  testing::FakeFileSystem failing = fs;
-  failing.FailFlush();
-  failing.flushedFolders.clear();
-  store.Set("Velmora", "Info", "SetupMk", "M");
-  store.Set("Velmora", "CdCopy", "UnderWay", kRoot);
-  CopyProcedure run(failing, settings, version, '\\');
-  EXPECT_EQ(RunWith(run), Failure("コピーしたファイルをディスクに書き込めませんでした。", kRoot,
-                                  testing::FakeFileSystem::kErrorNotReady));
-  EXPECT_EQ(failing.flushedFolders, (std::vector<std::string>{kRoot}));
-  EXPECT_EQ(Record(), kRoot);
-  EXPECT_EQ(store.Get("Velmora", "Info", "SetupMk"), "M");
 }
 
-TEST_F(CopyRunTest, ALongCopyLetsTheWindowRepaintBetweenItsChunks) {
-  const std::string clip = "E:\\Help\\video\\clip1.avi";
-  fs.CopyInChunks(clip, 50);
-  std::vector<int> pumpsAtChunk;
-  fs.duringChunk = [&](const std::string& source) {
-    if (source == clip) pumpsAtChunk.push_back(view.pumpCount);
-  };
+TEST_F(CopyRunTest, AfterAFlushThatFailedTheNextRunTrustsNoStamp) {
+  // The copies stand under their names, with the sizes and times of their sources, but the
+  // disk never said that it had them: the next run copies every one again.
+  fs.FailFlush();
+  store.Set("Velmora", "Info", "SetupMk", "M");
+  EXPECT_EQ(Run(), Failure("コピーしたファイルをディスクに書き込めませんでした。", kRoot,
+                           testing::FakeFileSystem::kErrorNotReady));
+  EXPECT_EQ(Marker(), "not trusted");
+  EXPECT_EQ(store.Get("Velmora", "Info", "SetupMk"), "M");
+
+  fs.ClearFailures();
+  const int copiesBefore = fs.copyCount;
+  EXPECT_EQ(Run(), "");
+  EXPECT_EQ(fs.copyCount - copiesBefore, 23);
+  EXPECT_EQ(Marker(), "<missing>");
+  EXPECT_EQ(store.Get("Velmora", "Info", "SetupMk"), "Null");
+}
+
+TEST_F(CopyRunTest, LeftoversOfCopiesCutOffGoBeforeTheFirstCopy) {
+  // A run cut off: its record, and copies left under their temporary names.
+  fs.AddFolder(kRoot);
+  ASSERT_TRUE(
+      fs.WriteHiddenFileDurably(Dest(".velmora-cdcopy-under-way"), CopyMarkerText(false)).ok());
+  fs.AddFile(Dest("System\\sys1.dat.velmora-partial"), "half", /*hidden=*/true);
+  fs.AddFile(Dest("Help\\video\\clip1.avi.velmora-partial"), "half", /*hidden=*/true);
+  fs.AddFile(Dest("Help\\notes.velmora-partial.txt"), "the user's own");
   ASSERT_EQ(Run(), "");
-  ASSERT_EQ(pumpsAtChunk.size(), 50u);
-  for (size_t i = 1; i < pumpsAtChunk.size(); ++i) {
-    EXPECT_EQ(pumpsAtChunk[i], pumpsAtChunk[i - 1] + 1) << "chunk " << i;
+  EXPECT_FALSE(fs.Exists(Dest("System\\sys1.dat.velmora-partial")));
+  EXPECT_FALSE(fs.Exists(Dest("Help\\video\\clip1.avi.velmora-partial")));
+  EXPECT_TRUE(fs.Exists(Dest("Help\\notes.velmora-partial.txt")));
+  const std::vector<std::string> cleaned = {
+      Dest("System"), Dest("System\\trw"), Dest("Folder_1"),   Dest("Folder_2"),
+      Dest("Help"),   Dest("Help\\image"), Dest("Help\\video")};
+  EXPECT_EQ(fs.cleanedFolders, cleaned);
+}
+
+TEST_F(CopyRunTest, AStopBetweenChunksEndsTheRunAndTheNextCompletesIt) {
+  const std::string clip = "E:\\Help\\video\\clip1.avi";
+  fs.CopyInChunks(clip, 10);
+  int chunks = 0;
+  fs.duringChunk = [&](const std::string& source) {
+    if (source == clip && ++chunks == 3) procedure.RequestStop();
+  };
+  EXPECT_EQ(Run(), "\u3000コピーを中断しました。");
+  EXPECT_EQ(procedure.Outcome, RunOutcome::kStopped);
+  EXPECT_EQ(chunks, 3);
+  EXPECT_EQ(fs.copyCount, 22);  // clip2 never started
+  EXPECT_FALSE(fs.Exists(Dest("Help\\video\\clip1.avi")));
+  EXPECT_TRUE(procedure.failures().notes.empty());  // a stop is no failure
+  EXPECT_TRUE(fs.flushedFolders.empty());
+  EXPECT_EQ(Marker(), "not trusted");
+  EXPECT_EQ(store.Get("Velmora", "Info", "SetupMk"), "<missing>");
+  EXPECT_FALSE(fs.listingOpen());
+
+  // A stop holds for the rest of the program's life; the next program completes the copy.
+  EXPECT_EQ(Run(), "\u3000コピーを中断しました。");
+  fs.duringChunk = nullptr;
+  CopyProcedure next(fs, settings, version, '\\');
+  EXPECT_EQ(RunWith(next), "");
+  EXPECT_EQ(fs.FilesBelow(kRoot).size(), 23u);
+}
+
+TEST_F(CopyRunTest, NoListingIsLeftOpenHoweverTheRunEnds) {
+  struct Row {
+    const char* name;
+    std::function<void(testing::FakeCopyRun&)> arrange;
+  };
+  const Row rows[] = {
+      {"completed", [](auto&) {}},
+      {"no SystemDir", [](auto& r) { r.registry.Delete(kKey, "SystemDir"); }},
+      {"already copied", [](auto& r) { r.fs.AddFolder(std::string(kRoot) + "\\System"); }},
+      {"no CD", [](auto& r) { r.registry.SetString(kKey, "SetupDir", "F:\\"); }},
+      {"copies failed", [](auto& r) { r.fs.FailCopy("E:\\System\\sys1.dat"); }},
+      {"a listing broke off", [](auto& r) { r.fs.FailNextAfter("E:\\System\\", "sys1.dat"); }},
+  };
+  for (const Row& row : rows) {
+    testing::FakeCopyRun run;
+    run.registry = registry;
+    run.fs = fs;
+    row.arrange(run);
+    run.procedure.RunCopy();
+    EXPECT_FALSE(run.fs.listingOpen()) << row.name;
   }
-  // One call per file, one at the end, and one between each two of the clip's chunks.
-  EXPECT_EQ(view.pumpCount, 24 + 49);
+}
+
+TEST(FileStampTest, TimesMatchWithinTwoSeconds) {
+  constexpr int64_t kSecond = FileStamp::kTicksPerSecond;
+  struct Row {
+    const char* name;
+    FileStamp copy;
+    bool matches;
+  };
+  const FileStamp source{100, 1'000 * kSecond};
+  const Row rows[] = {
+      {"the same", {100, 1'000 * kSecond}, true},
+      {"a second later, as FAT rounds up", {100, 1'001 * kSecond}, true},
+      {"two seconds earlier", {100, 998 * kSecond}, true},
+      {"a little over two seconds", {100, 1'002 * kSecond + 1}, false},
+      {"another size", {101, 1'000 * kSecond}, false},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(source.Matches(row.copy), row.matches) << row.name;
+    EXPECT_EQ(row.copy.Matches(source), row.matches) << row.name;
+  }
 }
 
 TEST_F(CopyRunTest, TheCountGoesOnPast32767) {
   for (int i = 0; i < 32770; ++i) fs.AddFile("E:\\Help\\video\\v" + std::to_string(i));
   ASSERT_EQ(Run(), "");
-  ASSERT_GE(view.progressHistory.size(), 2u);
-  EXPECT_EQ(view.progressHistory[view.progressHistory.size() - 2], std::to_string(23 + 32770));
+  ASSERT_GE(progress.history.size(), 2u);
+  EXPECT_EQ(progress.history[progress.history.size() - 2], std::to_string(23 + 32770));
   EXPECT_EQ(procedure.CopiedFileCount, 23u + 32770u);
 }
 

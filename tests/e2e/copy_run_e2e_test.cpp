@@ -10,7 +10,7 @@
 #include "copy/copy_procedure.h"
 #include "platform/platform_services.h"
 #include "tests/fakes/forwarding_file_system.h"
-#include "tests/fakes/recording_view.h"
+#include "tests/fakes/recording_progress.h"
 #include "tests/support/sandbox.h"
 
 #ifdef _WIN32
@@ -36,6 +36,7 @@ using testing::TextOf;
 
 using Tree = std::map<std::string, std::string>;  // relative path ('/') -> content
 
+// The files of a tree, hidden ones too (a copy's record, a copy under way).
 Tree ReadTree(const fs::path& root) {
   Tree tree;
   std::error_code error;
@@ -47,6 +48,21 @@ Tree ReadTree(const fs::path& root) {
         std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }
   return tree;
+}
+
+// The files of a tree under the names a listing shows.
+Tree VisibleFiles(const fs::path& root) {
+  Tree visible;
+  for (const auto& [path, content] : ReadTree(root)) {
+    const std::string name = path.substr(path.rfind('/') + 1);
+    if (name.front() == '.' || name.find(".velmora-partial") != std::string::npos) continue;
+#ifdef _WIN32
+    const DWORD attributes = GetFileAttributesW((root / PathOf(path)).c_str());
+    if ((attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0) continue;
+#endif
+    visible[path] = content;
+  }
+  return visible;
 }
 
 struct ProcessKilled : std::runtime_error {
@@ -186,7 +202,7 @@ class CopyRunEndToEndTest : public ::testing::Test {
     expected_["Help/video/clip.avi"] = std::string(300000, 'v');
   }
 
-  std::string Run(FileSystem& fileSystem, testing::RecordingView& view) {
+  std::string Run(FileSystem& fileSystem, testing::RecordingProgress& view) {
     CopyProcedure procedure(fileSystem, *settings_, *version_, services_.pathSeparator);
     procedure.SetProgressDisplay(view);
     procedure.RunCopy();
@@ -227,8 +243,9 @@ TEST_F(CopyRunEndToEndTest, CopiesTheWholeTreeOnceAndKeepsWhatWasThere) {
   std::ofstream(destination_ / "Help" / "notes.txt") << "mine";
   expected_["Help/notes.txt"] = "mine";
 
-  testing::RecordingView view;
+  testing::RecordingProgress view;
   ASSERT_EQ(Run(*services_.fileSystem, view), "");
+  // Nothing else: no record of the copy, no copy under a temporary name.
   EXPECT_EQ(ReadTree(destination_), expected_);
 #ifdef _WIN32
   // The maker folder is made on Vista and later only.
@@ -241,13 +258,12 @@ TEST_F(CopyRunEndToEndTest, CopiesTheWholeTreeOnceAndKeepsWhatWasThere) {
   std::vector<std::string> labels;
   for (int i = 1; i <= 23; ++i) labels.push_back(std::to_string(i));
   labels.push_back("");
-  EXPECT_EQ(view.progressHistory, labels);
+  EXPECT_EQ(view.history, labels);
   EXPECT_EQ(UserSetting("Info", "SetupMk"), "Null");
-  EXPECT_EQ(UserSetting("CdCopy", "UnderWay"), "");
 
-  testing::RecordingView second;
+  testing::RecordingProgress second;
   EXPECT_EQ(Run(*services_.fileSystem, second), "\u3000既にインストールＣＤからコピー済みです。");
-  EXPECT_TRUE(second.progressHistory.empty());
+  EXPECT_TRUE(second.history.empty());
   EXPECT_EQ(ReadTree(destination_), expected_);
 }
 
@@ -267,26 +283,55 @@ TEST_F(CopyRunEndToEndTest, DestinationFoldersThatAreThereButHiddenAreCopiedInto
   fs::create_directories(destination_);
   WriteInstallerRecords();
 #endif
-  testing::RecordingView view;
+  testing::RecordingProgress view;
   ASSERT_EQ(Run(*services_.fileSystem, view), "");
   EXPECT_EQ(ReadTree(destination_), expected_);
   EXPECT_EQ(UserSetting("Info", "SetupMk"), "Null");
-  EXPECT_EQ(UserSetting("CdCopy", "UnderWay"), "");
 }
 
-TEST_F(CopyRunEndToEndTest, ARunKilledMidwayIsCompletedByTheNext) {
-  KillingFileSystem killed(*services_.fileSystem, 4);
-  testing::RecordingView view;
-  EXPECT_THROW(Run(killed, view), ProcessKilled);
-  EXPECT_EQ(ReadTree(destination_).size(), 3u);
-  EXPECT_EQ(UserSetting("Info", "SetupMk"), "O");
+TEST_F(CopyRunEndToEndTest, ARunKilledMidwayIsCompletedByTheNextWhoeverRunsIt) {
+  {
+    // A program of its own, killed before its fourth copy.
+    PlatformServices dying = MakePlatformServices();
+    KillingFileSystem killed(*dying.fileSystem, 4);
+    testing::RecordingProgress view;
+    EXPECT_THROW(Run(killed, view), ProcessKilled);
+  }
+  // The record lies beside the copies; whatever stands under a final name is whole.
+  EXPECT_TRUE(fs::is_regular_file(destination_ / ".velmora-cdcopy-under-way"));
+  for (const auto& [path, content] : VisibleFiles(destination_)) {
+    EXPECT_EQ(content, expected_[path]) << path;
+  }
+  // What a copy that was cut off leaves, from this release and the one before.
+  std::ofstream(destination_ / "System" / ".velmora-partial.4242.7") << "half";
+  std::ofstream(destination_ / "Help" / "video" / ".clip.avi.velmora-partial") << "half";
 
-  // The three read-only copies stand and are not copied over again.
-  testing::RecordingView next;
+  // Another user: none of the first one's settings, but the maker the installer recorded.
+#ifdef _WIN32
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\Velmora");
+#else
+  fs::remove_all(PathOf(sandbox_.Path("config")));
+#endif
+  ASSERT_TRUE(services_.userSettings->Write("Velmora", "Info", "SetupMk", "O"));
+  testing::RecordingProgress next;
   ASSERT_EQ(Run(*services_.fileSystem, next), "");
   EXPECT_EQ(ReadTree(destination_), expected_);
-  EXPECT_EQ(next.progressHistory.size(), 24u);
+  EXPECT_EQ(next.history.size(), 24u);
   EXPECT_EQ(UserSetting("Info", "SetupMk"), "Null");
+  testing::RecordingProgress third;
+  EXPECT_EQ(Run(*services_.fileSystem, third), "\u3000既にインストールＣＤからコピー済みです。");
+}
+
+TEST_F(CopyRunEndToEndTest, ADestinationWhereTheRecordCannotBeWrittenCopiesNothing) {
+  // A folder where the record's file would go: the record cannot be written, whoever runs.
+  fs::create_directories(destination_ / ".velmora-cdcopy-under-way");
+  testing::RecordingProgress view;
+  const std::string message = Run(*services_.fileSystem, view);
+  EXPECT_EQ(message.rfind("\u3000コピー先のフォルダに書き込めません。（" + TextOf(destination_), 0),
+            0u)
+      << message;
+  EXPECT_FALSE(fs::exists(destination_ / "System"));
+  EXPECT_TRUE(view.history.empty());
 }
 
 }  // namespace

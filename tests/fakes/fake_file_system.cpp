@@ -1,5 +1,7 @@
 #include "tests/fakes/fake_file_system.h"
 
+#include <algorithm>
+
 namespace velmora::testing {
 
 std::string FakeFileSystem::Parent(const std::string& path) const {
@@ -32,19 +34,21 @@ void FakeFileSystem::AddFile(const std::string& path, const std::string& content
                              bool system) {
   const std::string parent = Parent(path);
   if (!parent.empty() && !Exists(parent)) AddFolder(parent);
-  Put(path, Entry{false, hidden, system, content, false, ++clock_});
+  Put(path, Entry{false, hidden, system, content, false, clock_ += kClockStep});
 }
 
 FsStatus FakeFileSystem::FindFirst(std::string_view pattern, ListingFilter filter,
                                    std::string& name) {
   const std::string path(pattern);
   listedPatterns.push_back(path);
+  if (beforeListing) beforeListing(path);
   currentPattern_ = path;
   if (const auto failure = listingFailures_.find(path); failure != listingFailures_.end()) {
     return FsStatus{failure->second};
   }
   pending_.clear();
   next_ = 0;
+  listingOpen_ = true;
   const auto passes = [filter](const Entry& e) {
     return !e.hidden && !e.system && (!e.folder || filter == ListingFilter::kFoldersAndPlainFiles);
   };
@@ -69,7 +73,12 @@ FsStatus FakeFileSystem::FindNext(std::string& name) {
       pending_[next_ - 1] == nextFailure_.second) {
     return FsStatus{kErrorNotReady};
   }
+  if (!listingOpen_) {
+    name.clear();
+    return {};
+  }
   name = next_ < pending_.size() ? pending_[next_++] : std::string();
+  if (name.empty()) listingOpen_ = false;
   return {};
 }
 
@@ -81,15 +90,77 @@ FsStatus FakeFileSystem::CreateFolder(std::string_view path) {
   if (Exists(p)) return FsStatus{kErrorAlreadyExists};
   const std::string parent = Parent(p);
   if (!parent.empty() && !IsFolder(parent)) return FsStatus{kErrorPathNotFound};
-  Put(p, Entry{true, false, false, {}, false, ++clock_});
+  Put(p, Entry{true, false, false, {}, false, clock_ += kClockStep});
   createdFolders.push_back(p);
   return {};
 }
 
 FsStatus FakeFileSystem::FlushCopies(std::string_view folder) {
   flushedFolders.emplace_back(folder);
+  journal.push_back("flush " + flushedFolders.back());
   if (beforeFlush) beforeFlush(flushedFolders.back());
   return FsStatus{flushFailure_};
+}
+
+FsStatus FakeFileSystem::RemoveLeftoverCopies(std::string_view folder) {
+  const std::string prefix = std::string(folder) + sep_;
+  cleanedFolders.emplace_back(folder);
+  journal.push_back("clean " + cleanedFolders.back());
+  for (auto it = entries_.begin(); it != entries_.end();) {
+    const std::string& path = it->first;
+    if (!it->second.folder && path.compare(0, prefix.size(), prefix) == 0 &&
+        path.find(sep_, prefix.size()) == std::string::npos && path.ends_with(".velmora-partial")) {
+      order_.erase(std::find(order_.begin(), order_.end(), path));
+      it = entries_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  return {};
+}
+
+FsStatus FakeFileSystem::WriteHiddenFileDurably(std::string_view path, std::string_view content) {
+  const std::string p(path);
+  journal.push_back("write " + p);
+  if (const auto failure = writeFailures_.find(p); failure != writeFailures_.end()) {
+    return FsStatus{failure->second};
+  }
+  if (!IsFolder(Parent(p))) return FsStatus{kErrorPathNotFound};
+  if (IsFolder(p)) return FsStatus{kErrorAccessDenied};
+  Put(p, Entry{false, true, false, std::string(content), false, clock_ += kClockStep});
+  return {};
+}
+
+FsStatus FakeFileSystem::ReadSmallFile(std::string_view path, size_t limit,
+                                       std::optional<std::string>& content) {
+  const auto it = entries_.find(std::string(path));
+  if (it == entries_.end()) {
+    content.reset();
+    return {};
+  }
+  if (it->second.folder) return FsStatus{kErrorAccessDenied};
+  content = it->second.content.substr(0, limit);
+  return {};
+}
+
+FsStatus FakeFileSystem::RemoveFile(std::string_view path) {
+  const std::string p(path);
+  journal.push_back("remove " + p);
+  const auto it = entries_.find(p);
+  if (it == entries_.end()) return {};
+  if (it->second.folder) return FsStatus{kErrorAccessDenied};
+  order_.erase(std::find(order_.begin(), order_.end(), p));
+  entries_.erase(it);
+  return {};
+}
+
+FsStatus FakeFileSystem::ClearReadOnly(std::string_view path) {
+  const std::string p(path);
+  journal.push_back("clear " + p);
+  const auto it = entries_.find(p);
+  if (it == entries_.end()) return FsStatus{2};
+  it->second.readOnly = false;
+  return {};
 }
 
 FsStatus FakeFileSystem::CopyFileOver(std::string_view source, std::string_view destination,
@@ -97,10 +168,11 @@ FsStatus FakeFileSystem::CopyFileOver(std::string_view source, std::string_view 
   const std::string from(source);
   const std::string to(destination);
   ++copyCount;
+  journal.push_back("copy " + to);
   if (beforeCopy) beforeCopy(copyCount);
   const auto chunks = chunks_.find(from);
   for (int chunk = 0; chunk < (chunks == chunks_.end() ? 1 : chunks->second); ++chunk) {
-    if (chunk > 0) progress.ChunkCopied();
+    if (chunk > 0 && !progress.ChunkCopied()) return FsStatus{kErrorCancelled};
     if (duringChunk) duringChunk(from);
   }
   for (const std::string* p : {&from, &to}) {
@@ -139,7 +211,7 @@ std::map<std::string, std::string> FakeFileSystem::FilesBelow(const std::string&
   std::map<std::string, std::string> files;
   const std::string prefix = folder + sep_;
   for (const auto& [path, entry] : entries_) {
-    if (!entry.folder && path.compare(0, prefix.size(), prefix) == 0) {
+    if (!entry.folder && !entry.hidden && path.compare(0, prefix.size(), prefix) == 0) {
       files[path.substr(prefix.size())] = entry.content;
     }
   }
@@ -154,7 +226,7 @@ FsStatus FakeFileSystem::GetAttributes(std::string_view path, uint32_t& attribut
   const auto it = entries_.find(p);
   if (it == entries_.end()) return FsStatus{2};
   attributes = (it->second.folder ? kAttributeDirectory : 0u) | (it->second.hidden ? 0x2u : 0u) |
-               (it->second.system ? 0x4u : 0u);
+               (it->second.system ? 0x4u : 0u) | (it->second.readOnly ? kAttributeReadOnly : 0u);
   return {};
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ class FakeFileSystem : public FileSystem {
   static constexpr int kErrorPathNotFound = 3;
   static constexpr int kErrorDiskFull = 112;
   static constexpr int kErrorAlreadyExists = 183;
+  static constexpr int kErrorCancelled = 1223;
 
   explicit FakeFileSystem(char separator = '\\') : sep_(separator) {}
 
@@ -53,12 +55,17 @@ class FakeFileSystem : public FileSystem {
   }
   // Flushes fail with `error`.
   void FailFlush(int error = kErrorNotReady) { flushFailure_ = error; }
+  // Durable writes of `path` fail.
+  void FailWrite(const std::string& path, int error = kErrorAccessDenied) {
+    writeFailures_[path] = error;
+  }
   void ClearFailures() {
     flushFailure_ = 0;
     listingFailures_.clear();
     attributeFailures_.clear();
     copyFailures_.clear();
     createFailures_.clear();
+    writeFailures_.clear();
     nextFailure_ = {};
   }
   // Copies fail with "disk full" once this many more content bytes have been written.
@@ -71,13 +78,15 @@ class FakeFileSystem : public FileSystem {
   std::function<void(const std::string& source)> duringChunk;
   // Called by each flush before it answers.
   std::function<void(const std::string& folder)> beforeFlush;
+  // Called by each listing's start before it answers.
+  std::function<void(const std::string& pattern)> beforeListing;
 
   bool IsReadOnly(const std::string& path) const {
     const auto it = entries_.find(path);
     return it != entries_.end() && it->second.readOnly;
   }
   int64_t Modified(const std::string& path) const { return entries_.at(path).modified; }
-  // The files below `folder`, with their content, by path relative to it.
+  // The files below `folder` that are not hidden, with their content, by path relative to it.
   std::map<std::string, std::string> FilesBelow(const std::string& folder) const;
 
   bool Exists(const std::string& path) const { return entries_.count(path) != 0; }
@@ -90,13 +99,27 @@ class FakeFileSystem : public FileSystem {
     return it == entries_.end() ? "<missing>" : it->second.content;
   }
 
+  // Whether a listing was started and has not come to its end, nor been ended.
+  bool listingOpen() const { return listingOpen_; }
+  bool IsHidden(const std::string& path) const {
+    const auto it = entries_.find(path);
+    return it != entries_.end() && it->second.hidden;
+  }
+
   FsStatus FindFirst(std::string_view pattern, ListingFilter filter, std::string& name) override;
   FsStatus FindNext(std::string& name) override;
+  void EndListing() override { listingOpen_ = false; }
   FsStatus GetAttributes(std::string_view path, uint32_t& attributes) override;
+  FsStatus ClearReadOnly(std::string_view path) override;
   FsStatus CreateFolder(std::string_view path) override;
   FsStatus CopyFileOver(std::string_view source, std::string_view destination,
                         CopyProgress& progress) override;
   FsStatus FlushCopies(std::string_view folder) override;
+  FsStatus RemoveLeftoverCopies(std::string_view folder) override;
+  FsStatus WriteHiddenFileDurably(std::string_view path, std::string_view content) override;
+  FsStatus ReadSmallFile(std::string_view path, size_t limit,
+                         std::optional<std::string>& content) override;
+  FsStatus RemoveFile(std::string_view path) override;
   FsStatus GetFileStamp(std::string_view path, FileStamp& stamp) override;
   // "reason <error>", so a test can tell which error a message names.
   std::string DescribeError(int error) const override { return "reason " + std::to_string(error); }
@@ -104,6 +127,11 @@ class FakeFileSystem : public FileSystem {
   std::vector<std::string> listedPatterns;
   std::vector<std::string> createdFolders;
   std::vector<std::string> flushedFolders;
+  std::vector<std::string> cleanedFolders;  // where leftover copies were removed
+  // What the file system was asked to do that the order of a run depends on, as readable lines:
+  // "copy <destination>", "write <path>", "remove <path>", "flush <folder>", "clear <path>",
+  // "clean <folder>".
+  std::vector<std::string> journal;
   int copyCount = 0;
 
  protected:
@@ -128,11 +156,15 @@ class FakeFileSystem : public FileSystem {
   std::map<std::string, int> attributeFailures_;
   std::map<std::string, int> copyFailures_;
   std::map<std::string, int> createFailures_;
+  std::map<std::string, int> writeFailures_;
+  bool listingOpen_ = false;
   std::pair<std::string, std::string> nextFailure_;
   int flushFailure_ = 0;
   std::map<std::string, int> chunks_;
   std::string currentPattern_;
   uint64_t freeSpace_ = UINT64_MAX;
+  // A minute between the times of two entries, so no two of them match as stamps.
+  static constexpr int64_t kClockStep = 60 * FileStamp::kTicksPerSecond;
   int64_t clock_ = 1000;
   std::vector<std::string> pending_;
   size_t next_ = 0;

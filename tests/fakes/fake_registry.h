@@ -24,6 +24,9 @@ class FakeRegistry final : public MachineRegistry {
     SetValue(key, name, kRegSz, text + '\0');
   }
   void AddKey(const std::string& key) { values_[*FoldRegistryKeyPath(key)]; }
+  void Delete(const std::string& key, const std::string& name) {
+    values_[*FoldRegistryKeyPath(key)].erase(FoldRegistryName(name));
+  }
   void FailOpenWith(long code) { openFailure_ = code; }
 
   long OpenKeyForQuery(std::string_view subKey, RegKeyHandle& key) override {

