@@ -17,6 +17,7 @@ packages=(
   cmake ninja-build g++ pkg-config clang libclang-rt-14-dev dpkg-dev unzip file time
   qt6-base-dev libgtest-dev googletest
   g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 wine wine32:i386 wine64
+  g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
   xvfb xdotool x11-utils openbox imagemagick python3-fusepy fuse3
   fonts-ipafont-gothic locales
   lintian man-db groff-base mandoc

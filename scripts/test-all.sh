@@ -17,11 +17,17 @@ echo "== Fuzzing the input parsers and path rules"
 scripts/fuzz.sh "${VELMORA_FUZZ_SECONDS:-60}"
 
 echo "== Windows build and tests under Wine"
+source scripts/wine-setup.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows
+if [[ $VELMORA_WINDOWS_PRESET != windows ]]; then
+  scripts/check-windows-imports.sh build/windows/app/velmora-cdcopy.exe
+  cmake --preset "$VELMORA_WINDOWS_PRESET" >/dev/null
+  cmake --build --preset "$VELMORA_WINDOWS_PRESET"
+fi
 
-# The 32-bit program on a 64-bit Windows (WoW64) and on a 32-bit one, each in a fresh prefix on
-# a private virtual display.
+# The Windows program in each prefix Wine can run it in (a 64-bit one with WoW64, and a 32-bit
+# one), each fresh, on a private virtual display.
 export WINEDEBUG=-all
 prefixes=()
 cleanup() {
@@ -35,11 +41,11 @@ trap cleanup EXIT
 run_windows_tests() {
   wineboot -i >/dev/null 2>&1
   wineserver -w
-  ctest --preset windows
+  ctest --preset "$VELMORA_WINDOWS_PRESET"
 }
 export -f run_windows_tests
-for arch in win64 win32; do
-  echo "== Windows tests under Wine, $arch prefix"
+for arch in $VELMORA_WINE_ARCHES; do
+  echo "== Windows tests under Wine, $arch prefix ($VELMORA_WINDOWS_PRESET build)"
   prefix=$(mktemp -d "/tmp/velmora-wine-$arch.XXXXXX")
   prefixes+=("$prefix")
   WINEPREFIX=$prefix WINEARCH=$arch scripts/with-xvfb.sh bash -c run_windows_tests

@@ -75,15 +75,17 @@ class ScriptedRunner final : public CopyRunner {
 // fires its timer, until the run has ended and been reported (or `until` says so).
 void PumpNews(testing::RecordingView& view, CopyWindowController& controller,
               const std::function<bool()>& until = {}) {
-  for (int polls = 0; polls < 20000; ++polls) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < deadline) {
     if (until ? until() : !controller.runUnderWay()) return;
     if (view.TakePostedNews() > 0) {
       controller.OnRunNews();
-    } else if (view.timerSet) {
+      continue;
+    }
+    testing::SleepFor(std::chrono::milliseconds(1));
+    if (view.timerSet) {
       view.timerSet = false;
       controller.OnRunNews();
-    } else {
-      testing::SleepFor(std::chrono::milliseconds(1));
     }
   }
   ADD_FAILURE() << "the run did not end";

@@ -50,6 +50,19 @@ Tree ReadTree(const fs::path& root) {
   return tree;
 }
 
+// A tree with long contents shown by size and checksum, so that a difference is readable.
+Tree Digests(const Tree& tree) {
+  Tree digests;
+  for (const auto& [path, content] : tree) {
+    uint32_t hash = 2166136261u;
+    for (const char c : content) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    digests[path] = content.size() <= 32
+                        ? content
+                        : std::to_string(content.size()) + " bytes, FNV-1a " + std::to_string(hash);
+  }
+  return digests;
+}
+
 // The files of a tree under the names a listing shows.
 Tree VisibleFiles(const fs::path& root) {
   Tree visible;
@@ -246,7 +259,7 @@ TEST_F(CopyRunEndToEndTest, CopiesTheWholeTreeOnceAndKeepsWhatWasThere) {
   testing::RecordingProgress view;
   ASSERT_EQ(Run(*services_.fileSystem, view), "");
   // Nothing else: no record of the copy, no copy under a temporary name.
-  EXPECT_EQ(ReadTree(destination_), expected_);
+  EXPECT_EQ(Digests(ReadTree(destination_)), Digests(expected_));
 #ifdef _WIN32
   // The maker folder is made on Vista and later only.
   EXPECT_EQ(fs::is_directory(PathOf("C:\\Tarnwell")), relocated_);
@@ -264,7 +277,7 @@ TEST_F(CopyRunEndToEndTest, CopiesTheWholeTreeOnceAndKeepsWhatWasThere) {
   testing::RecordingProgress second;
   EXPECT_EQ(Run(*services_.fileSystem, second), "\u3000既にインストールＣＤからコピー済みです。");
   EXPECT_TRUE(second.history.empty());
-  EXPECT_EQ(ReadTree(destination_), expected_);
+  EXPECT_EQ(Digests(ReadTree(destination_)), Digests(expected_));
 }
 
 TEST_F(CopyRunEndToEndTest, DestinationFoldersThatAreThereButHiddenAreCopiedInto) {
@@ -285,7 +298,7 @@ TEST_F(CopyRunEndToEndTest, DestinationFoldersThatAreThereButHiddenAreCopiedInto
 #endif
   testing::RecordingProgress view;
   ASSERT_EQ(Run(*services_.fileSystem, view), "");
-  EXPECT_EQ(ReadTree(destination_), expected_);
+  EXPECT_EQ(Digests(ReadTree(destination_)), Digests(expected_));
   EXPECT_EQ(UserSetting("Info", "SetupMk"), "Null");
 }
 
@@ -303,8 +316,12 @@ TEST_F(CopyRunEndToEndTest, ARunKilledMidwayIsCompletedByTheNextWhoeverRunsIt) {
     EXPECT_EQ(content, expected_[path]) << path;
   }
   // What a copy that was cut off leaves, from this release and the one before.
+#ifdef _WIN32
+  std::ofstream(destination_ / "System" / "sys1.dat.velmora-partial") << "half";
+#else
   std::ofstream(destination_ / "System" / ".velmora-partial.4242.7") << "half";
   std::ofstream(destination_ / "Help" / "video" / ".clip.avi.velmora-partial") << "half";
+#endif
 
   // Another user: none of the first one's settings, but the maker the installer recorded.
 #ifdef _WIN32
@@ -315,7 +332,7 @@ TEST_F(CopyRunEndToEndTest, ARunKilledMidwayIsCompletedByTheNextWhoeverRunsIt) {
   ASSERT_TRUE(services_.userSettings->Write("Velmora", "Info", "SetupMk", "O"));
   testing::RecordingProgress next;
   ASSERT_EQ(Run(*services_.fileSystem, next), "");
-  EXPECT_EQ(ReadTree(destination_), expected_);
+  EXPECT_EQ(Digests(ReadTree(destination_)), Digests(expected_));
   EXPECT_EQ(next.history.size(), 24u);
   EXPECT_EQ(UserSetting("Info", "SetupMk"), "Null");
   testing::RecordingProgress third;

@@ -26,7 +26,11 @@ file "$cd_dir/Help/index.htm" "manual"
 file "$cd_dir/Help/image/fig.png" "image"
 file "$cd_dir/Help/video/clip.avi" "video"
 
-reg32() { wine reg "$@" /reg:32 >/dev/null 2>&1; }
+# The view the program reads: the 32-bit one for the 32-bit product, the 64-bit one for the
+# 64-bit build that machines without 32-bit support test instead.
+view=32
+file "$program" | grep -q 'x86-64' && view=64
+reg32() { wine reg "$@" /reg:$view >/dev/null 2>&1; }
 reg32 delete 'HKLM\Software\Velmora' /f || true
 wine reg delete 'HKCU\Software\VB and VBA Program Settings\Velmora' /f >/dev/null 2>&1 || true
 reg32 add 'HKLM\Software\Velmora\Info' /v SetupDir /t REG_SZ /d 'R:\' /f || fail "reg add"

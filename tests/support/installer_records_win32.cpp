@@ -28,7 +28,10 @@ std::wstring Quoted(const std::wstring& argument) {
 }
 
 bool RunReg(const std::wstring& arguments) {
-  std::wstring commandLine = L"reg.exe " + arguments + L" /reg:32";
+  // The view this program reads with no view flag: the 32-bit one, where the 32-bit installer
+  // writes, for the 32-bit product; the 64-bit one for the 64-bit build of its tests.
+  const wchar_t* view = sizeof(void*) == 4 ? L" /reg:32" : L" /reg:64";
+  std::wstring commandLine = L"reg.exe " + arguments + view;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
