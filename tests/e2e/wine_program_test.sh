@@ -29,7 +29,7 @@ file "$cd_dir/Help/video/clip.avi" "video"
 # The view the program reads: the 32-bit one for the 32-bit product, the 64-bit one for the
 # 64-bit build that machines without 32-bit support test instead.
 view=32
-file "$program" | grep -q 'x86-64' && view=64
+command file "$program" | grep -q 'x86-64' && view=64
 reg32() { wine reg "$@" /reg:$view >/dev/null 2>&1; }
 reg32 delete 'HKLM\Software\Velmora' /f || true
 wine reg delete 'HKCU\Software\VB and VBA Program Settings\Velmora' /f >/dev/null 2>&1 || true
