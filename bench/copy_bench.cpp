@@ -1,9 +1,11 @@
 // Times the copy run against `cp -r` on generated install CDs, on the disk of the work folder:
 // headless (the real file-system back-end, a progress display that draws nothing), through the
-// real Qt window (offscreen), and two references: cp alone, and cp followed by sync, since a run
-// puts its copies on the disk before it ends. Each measurement runs in a child process of its
-// own, so its peak resident memory is its own. Window runs also report the longest time the
-// window went without processing its messages while files were being copied.
+// real Qt window (offscreen; Execute pressed, the run on its worker, until its box), and two
+// references: cp alone, and cp followed by sync, since a run puts its copies on the disk before
+// it ends. Each measurement runs in a child process of its own, so its peak resident memory is
+// its own. Window runs also report the longest time the window's thread went without processing
+// its events while the run was under way; "window+stall" is a window run in which one read of
+// the CD blocks for 2 s, as a drive retrying a bad sector does.
 //
 //   copy_bench [--work DIR] [--repeat N] [--small-files N] [--large-files N] [--large-mib N]
 //              [--huge-files N] [--huge-mib N]   (--huge-files 0 leaves the huge tree out)
@@ -31,6 +33,7 @@
 
 #include "app/copy_application.h"
 #include "app/qt/qt_copy_window.h"
+#include "tests/fakes/forwarding_file_system.h"
 
 namespace {
 
@@ -76,9 +79,32 @@ Tree MakeCd(const fs::path& root, const std::string& name, const std::string& gr
   return tree;
 }
 
-// Notes the longest time the window's thread went without processing its messages while a run
-// was under way: a precise timer that should fire every millisecond or two, and the longest gap
-// between two of its firings.
+// The real file system, with the first read of the run's third file blocked for 2 s: the worker
+// sleeps between that file's first two chunks.
+class StallingFileSystem final : public velmora::testing::ForwardingFileSystem,
+                                 private velmora::CopyProgress {
+ public:
+  using ForwardingFileSystem::ForwardingFileSystem;
+  velmora::FsStatus CopyFileOver(std::string_view source, std::string_view destination,
+                                 velmora::CopyProgress& progress) override {
+    run_ = &progress;
+    stallNow_ = ++copies_ == 3;
+    return real_.CopyFileOver(source, destination, *this);
+  }
+
+ private:
+  bool ChunkCopied() override {
+    if (std::exchange(stallNow_, false)) ::sleep(2);
+    return run_->ChunkCopied();
+  }
+  velmora::CopyProgress* run_ = nullptr;
+  int copies_ = 0;
+  bool stallNow_ = false;
+};
+
+// Notes the longest time the window's thread went without processing its events while a run
+// was under way: a precise timer that should fire every 2 ms, and the longest gap between two of
+// its firings.
 class GapMeter final : public QObject {
  public:
   using Clock = std::chrono::steady_clock;
@@ -112,12 +138,13 @@ int RunChild(const std::string& mode, const fs::path& cd, const fs::path& work) 
   ::setenv("XDG_CONFIG_HOME", (records / "config").c_str(), 1);
 
   velmora::CopyApplication program;
-  velmora::CopyProcedure& procedure = program.procedure;
+  StallingFileSystem stalling(*program.services.fileSystem);
+  velmora::CopyProcedure stalled(stalling, program.settings, program.version, '/');
+  velmora::CopyProcedure& procedure = mode == "window+stall" ? stalled : program.procedure;
 
   Seconds elapsed{};
   double gapMs = 0;
-  double endMs = 0;
-  if (mode == "window") {
+  if (mode == "window" || mode == "window+stall") {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     fs::create_directories(records / "runtime");
     fs::permissions(records / "runtime", fs::perms::owner_all);
@@ -159,7 +186,7 @@ int RunChild(const std::string& mode, const fs::path& cd, const fs::path& work) 
     std::fprintf(stderr, "copy run failed: %s\n", procedure.ResultMessage.c_str());
     return 1;
   }
-  std::printf("%.6f %.3f %.3f\n", elapsed.count(), gapMs, endMs);
+  std::printf("%.6f %.3f\n", elapsed.count(), gapMs);
   return 0;
 }
 
@@ -167,7 +194,6 @@ struct Measurement {
   double seconds = 0;
   double peakMiB = 0;
   double longestGapMs = 0;  // window runs only
-  double endPhaseMs = 0;    // window runs only
 };
 
 // Runs `argv` in a child process; its time is what it prints (or the wall time for cp).
@@ -201,7 +227,7 @@ Measurement Spawn(const std::vector<std::string>& args, bool timesItself) {
   }
   Measurement m{wall, static_cast<double>(usage.ru_maxrss) / 1024.0};
   if (timesItself) {
-    std::sscanf(output.c_str(), "%lf %lf %lf", &m.seconds, &m.longestGapMs, &m.endPhaseMs);
+    std::sscanf(output.c_str(), "%lf %lf", &m.seconds, &m.longestGapMs);
   }
   return m;
 }
@@ -263,7 +289,6 @@ std::vector<Measurement> MeasureModes(const std::string& self,
     // The worst gap of any run, not the median's.
     for (const Measurement& one : r) {
       median.longestGapMs = std::max(median.longestGapMs, one.longestGapMs);
-      median.endPhaseMs = std::max(median.endPhaseMs, one.endPhaseMs);
     }
     medians.push_back(median);
   }
@@ -272,11 +297,11 @@ std::vector<Measurement> MeasureModes(const std::string& self,
 
 void Row(const Tree& tree, const char* mode, const Measurement& m, const Measurement& cp,
          const Measurement& cpSync) {
-  std::printf("%-22s %-9s %9.3f %10.0f %9.1f %7.3f %9.3f %9.1f", tree.name.c_str(), mode, m.seconds,
-              static_cast<double>(tree.files) / m.seconds,
+  std::printf("%-22s %-12s %9.3f %10.0f %9.1f %7.3f %9.3f %9.1f", tree.name.c_str(), mode,
+              m.seconds, static_cast<double>(tree.files) / m.seconds,
               static_cast<double>(tree.bytes) / 1e6 / m.seconds, m.seconds / cp.seconds,
               m.seconds / cpSync.seconds, m.peakMiB);
-  if (m.longestGapMs > 0) std::printf("   %6.1f %8.1f", m.longestGapMs, m.endPhaseMs);
+  if (m.longestGapMs > 0) std::printf("   %6.1f", m.longestGapMs);
   std::printf("\n");
 }
 
@@ -345,8 +370,8 @@ int main(int argc, char** argv) {
       MakeCd(work, "huge-" + std::to_string(hugeFiles) + "x" + std::to_string(hugeMiB) + "MiB",
              "Help/video", hugeFiles, hugeSize, hugeSize);
 
-  std::printf("\n%-22s %-9s %9s %10s %9s %7s %9s %9s   %6s %8s\n", "tree", "run", "seconds",
-              "files/s", "MB/s", "vs cp", "vs cp+sync", "peak MiB", "gap ms", "end ms");
+  std::printf("\n%-22s %-12s %9s %10s %9s %7s %9s %9s   %6s\n", "tree", "run", "seconds", "files/s",
+              "MB/s", "vs cp", "vs cp+sync", "peak MiB", "gap ms");
   const std::vector<std::string> modes = {"cp", "cp+sync", "headless", "window"};
   struct Result {
     const Tree* tree;
@@ -365,6 +390,10 @@ int main(int argc, char** argv) {
       MeasureModes(self, {"cp", "cp+sync", "headless"}, thousand, work, repeat, false);
   Row(thousand, "headless", thousandRuns[2], thousandRuns[0], thousandRuns[1]);
   const std::vector<Measurement> largeRuns = measure(large, true);
+  // One read of the CD blocked for 2 s: the window's thread goes on all the same.
+  const std::vector<Measurement> stallRuns =
+      MeasureModes(self, {"cp", "cp+sync", "window+stall"}, large, work, repeat, true);
+  Row(large, "window+stall", stallRuns[2], stallRuns[0], stallRuns[1]);
   std::vector<Measurement> hugeRuns;
   if (hugeFiles != 0) hugeRuns = measure(huge, true);
   fs::remove_all(work / "runs");
@@ -381,15 +410,17 @@ int main(int argc, char** argv) {
   std::printf("  %-58s %7.3f (for information)\n", "large files, headless time / cp time",
               ratio(largeRuns, kHeadless, kCp));
   Goal("large files, headless time / (cp + sync) time", ratio(largeRuns, kHeadless, kCpSync), 1.10);
-  Goal("small files, window time / headless time", ratio(smallRuns, kWindow, kHeadless), 1.05);
-  Goal("large files, window time / headless time", ratio(largeRuns, kWindow, kHeadless), 1.05);
+  Goal("small files, window time / headless time", ratio(smallRuns, kWindow, kHeadless), 1.03);
+  Goal("large files, window time / headless time", ratio(largeRuns, kWindow, kHeadless), 1.03);
   if (!hugeRuns.empty()) {
-    Goal("huge files, window time / headless time", ratio(hugeRuns, kWindow, kHeadless), 1.05);
-    std::printf("  %-58s %7.1f ms\n", "huge files, longest gap in message processing while copying",
-                hugeRuns[kWindow].longestGapMs);
-    std::printf("  %-58s %7.1f ms\n", "huge files, last chunk and flush to the disk",
-                hugeRuns[kWindow].endPhaseMs);
+    Goal("huge files, window time / headless time", ratio(hugeRuns, kWindow, kHeadless), 1.03);
   }
+  // The timer that measures gaps fires every 2 ms; its own lateness counts against the window.
+  std::printf("  longest gap in the window's event processing during a run (goal <= 20 ms):\n");
+  Goal("  small files (ms)", smallRuns[kWindow].longestGapMs, 20);
+  Goal("  large files (ms)", largeRuns[kWindow].longestGapMs, 20);
+  if (!hugeRuns.empty()) Goal("  huge files (ms)", hugeRuns[kWindow].longestGapMs, 20);
+  Goal("  large files, one read blocked for 2 s (ms)", stallRuns[2].longestGapMs, 20);
   Goal("peak memory, 20,000 files / 1,000 files",
        smallRuns[kHeadless].peakMiB / thousandRuns[kHeadless].peakMiB, 1.10);
   return 0;

@@ -222,9 +222,10 @@ bool CopyProcedure::PrepareDestination() {
         Sub(HelpFolder, "video"), Folder1, Folder2, BackupFolder}) {
     MakeFolderWhenMissing(folder, /*countFailure=*/true);
   }
-  // What copies cut off in an earlier run left under their temporary names goes before any copy.
+  // What copies cut off in an earlier run left under their temporary names goes before any copy
+  // (in the root, what a record's replacement left).
   for (const std::string& folder :
-       {SystemFolder, Sub(SystemFolder, "trw"), Folder1, Folder2, HelpFolder,
+       {InstallRoot, SystemFolder, Sub(SystemFolder, "trw"), Folder1, Folder2, HelpFolder,
         Sub(HelpFolder, "image"), Sub(HelpFolder, "video")}) {
     fileSystem_.RemoveLeftoverCopies(folder);
   }

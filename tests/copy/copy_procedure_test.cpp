@@ -522,8 +522,8 @@ TEST_F(CopyRunTest, LeftoversOfCopiesCutOffGoBeforeTheFirstCopy) {
   EXPECT_FALSE(fs.Exists(Dest("Help\\video\\clip1.avi.velmora-partial")));
   EXPECT_TRUE(fs.Exists(Dest("Help\\notes.velmora-partial.txt")));
   const std::vector<std::string> cleaned = {
-      Dest("System"), Dest("System\\trw"), Dest("Folder_1"),   Dest("Folder_2"),
-      Dest("Help"),   Dest("Help\\image"), Dest("Help\\video")};
+      kRoot,        Dest("System"),      Dest("System\\trw"), Dest("Folder_1"), Dest("Folder_2"),
+      Dest("Help"), Dest("Help\\image"), Dest("Help\\video")};
   EXPECT_EQ(fs.cleanedFolders, cleaned);
 }
 
