@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/windows_paths.h"
+
 namespace velmora::path_rules {
 namespace {
 
@@ -114,3 +116,31 @@ TEST(PathRulesTest, FullWidthUpperFirstCharacter) {
 
 }  // namespace
 }  // namespace velmora::path_rules
+
+namespace velmora {
+namespace {
+
+TEST(ExtendedLengthFormTest, AbsolutePathsTakeTheLongFormCanonically) {
+  struct Row {
+    const char* path;
+    const char* form;
+  };
+  const Row rows[] = {
+      {"C:\\Tarnwell\\Velmora", "\\\\?\\C:\\Tarnwell\\Velmora"},
+      {"c:/a//b/./c/../d\\", "\\\\?\\c:\\a\\b\\d\\"},
+      {"C:\\", "\\\\?\\C:\\"},
+      {"C:\\..\\..\\x", "\\\\?\\C:\\x"},  // never above the drive
+      {"\\\\server\\share\\a\\..\\..\\..\\x", "\\\\?\\UNC\\server\\share\\x"},  // nor the share
+      {"//server/share/video", "\\\\?\\UNC\\server\\share\\video"},
+      // Already in a namespace of its own, or not absolute: as it is.
+      {"\\\\?\\C:\\x\\..\\y", "\\\\?\\C:\\x\\..\\y"},
+      {"\\\\.\\COM1", "\\\\.\\COM1"},
+      {"Velmora\\System", "Velmora\\System"},
+      {"\\Velmora", "\\Velmora"},
+      {"C:relative", "C:relative"},
+  };
+  for (const Row& row : rows) EXPECT_EQ(ExtendedLengthForm(row.path), row.form) << row.path;
+}
+
+}  // namespace
+}  // namespace velmora
