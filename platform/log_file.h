@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,5 +23,11 @@ class LogFile {
   // Notepad reads it as UTF-8).
   virtual bool Append(const std::string& path, std::string_view text) = 0;
 };
+
+// The platform's own: Windows, Velmora\cdcopy.log in the user's local application data folder;
+// Linux, $XDG_STATE_HOME/velmora/cdcopy.log, by default ~/.local/state/velmora/cdcopy.log. Empty
+// when the user has no such folder.
+std::unique_ptr<LogFile> MakePlatformLogFile();
+std::string PlatformLogPath();
 
 }  // namespace velmora

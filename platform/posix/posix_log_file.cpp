@@ -1,5 +1,3 @@
-#include "platform/posix/posix_log_file.h"
-
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -8,7 +6,20 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/log_file.h"
+
 namespace velmora {
+namespace {
+
+class PosixLogFile final : public LogFile {
+ public:
+  std::optional<uint64_t> Size(const std::string& path) override;
+  bool MakeFolders(const std::string& path) override;
+  bool Replace(const std::string& from, const std::string& to) override;
+  bool Append(const std::string& path, std::string_view text) override;
+};
+
+}  // namespace
 
 std::optional<uint64_t> PosixLogFile::Size(const std::string& path) {
   struct stat info {};
@@ -43,7 +54,7 @@ bool PosixLogFile::Append(const std::string& path, std::string_view text) {
   return ::close(fd) == 0 && ok;
 }
 
-std::string PosixLogFile::DefaultPath() {
+std::string PlatformLogPath() {
   // $XDG_STATE_HOME, by default ~/.local/state, as the XDG base directories have it.
   const char* state = std::getenv("XDG_STATE_HOME");
   if (state != nullptr && state[0] == '/') return std::string(state) + "/velmora/cdcopy.log";
@@ -57,5 +68,7 @@ std::string PosixLogFile::DefaultPath() {
   if (base.empty()) return {};
   return base + "/.local/state/velmora/cdcopy.log";
 }
+
+std::unique_ptr<LogFile> MakePlatformLogFile() { return std::make_unique<PosixLogFile>(); }
 
 }  // namespace velmora

@@ -2,7 +2,6 @@
 #include "platform/posix/file_registry.h"
 #include "platform/posix/ini_settings_store.h"
 #include "platform/posix/posix_file_system.h"
-#include "platform/posix/posix_log_file.h"
 
 namespace velmora {
 namespace {
@@ -22,8 +21,8 @@ PlatformServices MakePlatformServices() {
       std::make_unique<IniSettingsStore>(IniSettingsStore::DefaultConfigFolder());
   services.versionSource = std::make_unique<PosixVersionSource>();
   services.fileSystem = std::make_unique<PosixFileSystem>();
-  services.logFile = std::make_unique<PosixLogFile>();
-  services.defaultLogPath = PosixLogFile::DefaultPath();
+  services.logFile = MakePlatformLogFile();
+  services.defaultLogPath = PlatformLogPath();
   services.pathSeparator = '/';
   return services;
 }

@@ -1,6 +1,6 @@
-#include "platform/win32/win32_log_file.h"
-
 #include <windows.h>
+
+#include "platform/log_file.h"
 // After windows.h, which it builds on.
 #include <shlobj.h>
 
@@ -8,6 +8,18 @@
 #include "platform/win32/win32_text.h"
 
 namespace velmora {
+namespace {
+
+class Win32LogFile final : public LogFile {
+ public:
+  std::optional<uint64_t> Size(const std::string& path) override;
+  bool MakeFolders(const std::string& path) override;
+  bool Replace(const std::string& from, const std::string& to) override;
+  // A new log begins with a byte-order mark, so Notepad on XP reads it as UTF-8.
+  bool Append(const std::string& path, std::string_view text) override;
+};
+
+}  // namespace
 
 std::optional<uint64_t> Win32LogFile::Size(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -53,12 +65,14 @@ bool Win32LogFile::Append(const std::string& path, std::string_view text) {
   return CloseHandle(file) != FALSE && ok;
 }
 
-std::string Win32LogFile::DefaultPath() {
+std::string PlatformLogPath() {
   wchar_t folder[MAX_PATH] = {};
   if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder))) {
     return {};
   }
   return WideToUtf8(folder) + "\\Velmora\\cdcopy.log";
 }
+
+std::unique_ptr<LogFile> MakePlatformLogFile() { return std::make_unique<Win32LogFile>(); }
 
 }  // namespace velmora

@@ -2,7 +2,6 @@
 
 #include "platform/platform_services.h"
 #include "platform/win32/win32_file_system.h"
-#include "platform/win32/win32_log_file.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_settings_store.h"
 
@@ -34,8 +33,8 @@ PlatformServices MakePlatformServices() {
   services.userSettings = std::make_unique<Win32SettingsStore>();
   services.versionSource = std::make_unique<Win32VersionSource>();
   services.fileSystem = std::make_unique<Win32FileSystem>();
-  services.logFile = std::make_unique<Win32LogFile>();
-  services.defaultLogPath = Win32LogFile::DefaultPath();
+  services.logFile = MakePlatformLogFile();
+  services.defaultLogPath = PlatformLogPath();
   services.pathSeparator = '\\';
   return services;
 }
