@@ -517,7 +517,10 @@ TEST_F(CopyRunTest, LeftoversOfCopiesCutOffGoBeforeTheFirstCopy) {
   fs.AddFile(Dest("System\\sys1.dat.velmora-partial"), "half", /*hidden=*/true);
   fs.AddFile(Dest("Help\\video\\clip1.avi.velmora-partial"), "half", /*hidden=*/true);
   fs.AddFile(Dest("Help\\notes.velmora-partial.txt"), "the user's own");
+  // And what a run cut off while writing its record left of that.
+  fs.AddFile(Dest(".velmora-cdcopy-under-way.velmora-partial"), "half", /*hidden=*/true);
   ASSERT_EQ(Run(), "");
+  EXPECT_FALSE(fs.Exists(Dest(".velmora-cdcopy-under-way.velmora-partial")));
   EXPECT_FALSE(fs.Exists(Dest("System\\sys1.dat.velmora-partial")));
   EXPECT_FALSE(fs.Exists(Dest("Help\\video\\clip1.avi.velmora-partial")));
   EXPECT_TRUE(fs.Exists(Dest("Help\\notes.velmora-partial.txt")));

@@ -19,12 +19,16 @@ group=$4
 readonly account_a=velmora-e2e-a account_b=velmora-e2e-b shared_group=velmora-e2e
 work=$(mktemp -d /tmp/velmora-silent.XXXXXX)
 chmod 755 "$work"  # the test accounts read the CD and the records in it
-mounted=
+mounted=()  # "mount point:control folder" of each fault drive
 background=
 skipped=()
 cleanup() {
   [[ -z $background ]] || kill -KILL "$background" 2>/dev/null || true
-  [[ -z $mounted ]] || "$fault_drive" unmount "$mounted" "$work/drive" >/dev/null 2>&1 || true
+  local drive
+  for drive in "${mounted[@]}"; do
+    [[ -n $drive ]] || continue
+    "$fault_drive" unmount "${drive%%:*}" "${drive#*:}" >/dev/null 2>&1 || true
+  done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -112,23 +116,26 @@ expect_tree() {  # expect_tree <what> <destination root>
     fail "$what: temporary copies left: $(find "$dest" -name '.velmora-partial.*' | head -n 3)"
 }
 
-# The CD on the fault drive, so that chosen reads fail or stall. False (with the part skipped)
-# where FUSE cannot be used.
-mount_cd() {  # mount_cd <what needs it>
-  mkdir -p "$work/cdrom"
+# A folder mirrored at <mount point> by a fault drive told what to do by <control>/rules, so that
+# chosen calls fail or stall. False (with the part skipped) where FUSE cannot be used.
+mount_drive() {  # mount_drive <backing> <mount point> <control> <what needs it>
+  mkdir -p "$2"
   local status=0
-  "$fault_drive" mount "$cd_dir" "$work/cdrom" "$work/drive" || status=$?
+  "$fault_drive" mount "$1" "$2" "$3" || status=$?
   if ((status == 77)); then
-    skip_part "$1 (no FUSE here)"
+    skip_part "$4 (no FUSE here)"
     return 1
   fi
-  ((status == 0)) || fail "the fault drive did not mount"
-  mounted=$work/cdrom
+  ((status == 0)) || fail "the fault drive did not mount at $2"
+  mounted+=("$2:$3")
 }
-unmount_cd() {
-  "$fault_drive" unmount "$mounted" "$work/drive" || fail "the fault drive did not unmount"
-  mounted=
+unmount_drive() {  # unmount_drive <mount point> <control>
+  "$fault_drive" unmount "$1" "$2" || fail "the fault drive at $1 did not unmount"
+  mounted=("${mounted[@]/"$1:$2"/}")
 }
+# The CD on a fault drive, at $work/cdrom, told what to do by $work/drive/rules.
+mount_cd() { mount_drive "$cd_dir" "$work/cdrom" "$work/drive" "$1"; }
+unmount_cd() { unmount_drive "$work/cdrom" "$work/drive"; }
 
 # Two real accounts with their own homes, in a group that shares the destination as a training
 # room's PCs share C:\Tarnwell. False (with the part skipped) when not root.
@@ -399,6 +406,30 @@ EOF
 
 # ---------------------------------------------------------------------------------------------
 machine_record() {
+  # A run cut off while it puts its record on the disk (the destination on a drive whose flush of
+  # the record stalls): the next run completes the copy and leaves nothing of the record's
+  # writing behind.
+  mkdir -p "$work/disk"
+  if mount_drive "$work/disk" "$work/hdd" "$work/disk-drive" "a run cut off while writing its record"; then
+    records "$work/hdd.reg" "$cd_dir/" "$work/hdd/Velmora/System"
+    maker_mark M
+    "$fault_drive" rules "$work/disk-drive" 'stall fsync Velmora/.velmora-partial.*.record 60 once'
+    env -i PATH=/usr/bin:/bin HOME="$work/home-root" XDG_CONFIG_HOME="$demo/config" \
+      VELMORA_MACHINE_REG="$work/hdd.reg" "$program" --silent >/dev/null 2>&1 &
+    background=$!
+    "$fault_drive" wait-stall "$work/disk-drive" 20 || fail "the run never flushed its record"
+    kill -KILL "$background"
+    wait "$background" 2>/dev/null || true
+    background=
+    [[ -n $(find "$work/hdd/Velmora" -name '.velmora-partial.*') ]] ||
+      fail "the run cut off while writing its record left nothing of it (was it cut off there?)"
+    "$fault_drive" rules "$work/disk-drive" </dev/null
+    run VELMORA_MACHINE_REG="$work/hdd.reg" -- --silent
+    expect "the run after one cut off while writing its record" 0 "$completed"
+    expect_tree "the run after one cut off while writing its record" "$work/hdd/Velmora"
+    unmount_drive "$work/hdd" "$work/disk-drive"
+  fi
+
   accounts_ready "the machine-wide record" || return 0
   local home_a home_b
   home_a=$(account_home "$account_a")
