@@ -236,7 +236,7 @@ exit_codes() {
     fail "--version: exit code $rc; stdout $(cat "$work/out")"
 
   # 3: two CD files that cannot be read, then the next run completes the copy.
-  if mount_cd "exit code 3"; then
+  if mount_cd "exit codes 3 and 5"; then
     local worn=$work/worn/Velmora
     mkdir -p "${worn%/*}"
     records "$work/worn.reg" "$work/cdrom/" "$worn/System"

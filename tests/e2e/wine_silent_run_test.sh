@@ -30,10 +30,13 @@ command file "$program" | grep -q 'x86-64' && view=64
 reg_machine() { wine reg "$@" /reg:$view >/dev/null 2>&1; }
 readonly machine_key='HKLM\Software\Velmora' user_key='HKCU\Software\VB and VBA Program Settings\Velmora'
 
+previous_r=$(readlink "$prefix/dosdevices/r:" || true)
 cleanup() {
   [[ -z $background ]] || kill -KILL "$background" 2>/dev/null || true
   [[ -z $mounted ]] || "$fault_drive" unmount "$mounted" "$work/drive" >/dev/null 2>&1 || true
-  rm -f "$prefix/dosdevices/r:" "$prefix/dosdevices/q:"
+  # Drive R: as the other tests left it.
+  if [[ -n $previous_r ]]; then ln -sfn "$previous_r" "$prefix/dosdevices/r:"; else rm -f "$prefix/dosdevices/r:"; fi
+  rm -f "$prefix/dosdevices/q:"
   reg_machine delete "$machine_key" /f || true
   wine reg delete 'HKLM\Software\Wine\Drives' /v 'q:' /f >/dev/null 2>&1 || true
   rm -rf "$work" "$dest"
@@ -163,6 +166,17 @@ expect "no SetupDir recorded" 2 ' 　インストールＣＤの挿入ドライ�
 set_records 'R:\' -
 run /silent
 expect "no SystemDir recorded" 2 ' 　コピー先のパスが不明です。　'
+
+# A destination where the record cannot be written (a folder in its place): said, nothing copied.
+mkdir -p "$drive_c/VelmoraBlocked/Velmora/.velmora-cdcopy-under-way"
+set_records 'R:\' 'C:\VelmoraBlocked\Velmora\System'
+run /silent
+mv "$drive_c/VelmoraBlocked" "$work/blocked"
+[[ $rc == 2 ]] &&
+  grep -qx ' 　コピー先のフォルダに書き込めません。（C:\\VelmoraBlocked\\Velmora　..*）　' "$work/text" ||
+  fail "a folder in the record's place: exit code $rc, stdout '$(cat "$work/text")'"
+[[ $(ls -A "$work/blocked/Velmora") == .velmora-cdcopy-under-way ]] ||
+  fail "a folder in the record's place: the run left $(ls -A "$work/blocked/Velmora")"
 set_records 'R:\' 'C:\VelmoraSilentTest\System'
 
 # Usage errors: stderr says so, stdout stays empty, nothing is done.
