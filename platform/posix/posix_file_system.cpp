@@ -349,8 +349,10 @@ FsStatus PosixFileSystem::CopyFileOver(std::string_view source, std::string_view
   struct stat existing {};
   if (::stat(target.c_str(), &existing) == 0) {
     if (S_ISDIR(existing.st_mode)) return FsStatus{EISDIR};
-    // A read-only file is not replaced, as on Windows; the run makes it writable first.
-    if ((existing.st_mode & 0222) == 0) return FsStatus{EACCES};
+    // A read-only file is not replaced, as on Windows; the run makes it writable first. Another
+    // account's, which only its owner can make writable, is replaced where the folder lets this
+    // account replace it, as Windows lets every user of a shared folder clear the attribute.
+    if ((existing.st_mode & 0222) == 0 && existing.st_uid == ::geteuid()) return FsStatus{EACCES};
   }
   // The source's permission bits travel with the copy (less the umask), as with the platform's
   // own copy: a read-only CD file arrives read-only.

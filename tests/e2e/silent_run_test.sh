@@ -37,6 +37,9 @@ skip_part() { echo "SKIP [$group]: $*" >&2; skipped+=("$*"); }
 
 demo=$("$make_demo" "$work/demo")
 cd_dir=$demo/cd
+# A CD's files are read-only, and their copies arrive so.
+cd_read_only() { find "$cd_dir" -type f -exec chmod a-w {} +; }
+cd_read_only
 # The files a run copies from the demo CD: not setup.exe, not the other maker's, not hidden ones.
 copied_files=$(find "$cd_dir/System" "$cd_dir/PCMaster" "$cd_dir/M" "$cd_dir/Help" -type f \
   ! -name '.*' | wc -l)
@@ -451,9 +454,14 @@ machine_record() {
 
   # A run cut off midway (killed while a read of a large file is held), then a run by another
   # account, with its own HOME and settings, completes the tree: the record is the machine's.
+  # The System folder holds enough files that the first of them are named (put on the disk in
+  # one batch) before the run is cut off.
   mount_cd "a run cut off, completed by another account" || return 0
   "$make_demo" "$work/demo-video" 6 >/dev/null  # three videos of 2 MiB
   cp "$work/demo-video/cd/Help/video/"lesson[234].avi "$cd_dir/Help/video/"
+  local i
+  for i in $(seq -w 1 1030); do echo "bulk $i" >"$cd_dir/System/bulk$i.dat"; done
+  cd_read_only
   local shared=$work/shared
   dest=$shared/Velmora
   shared_folder "$shared"
@@ -470,6 +478,8 @@ machine_record() {
   [[ -f $dest/.velmora-cdcopy-under-way ]] || fail "the cut-off run left no in-progress record"
   [[ -n $(find "$dest" -name '.velmora-partial.*') ]] ||
     fail "the cut-off run left no temporary copies (was it cut off midway?)"
+  [[ -n $(find "$dest/System" -name 'bulk*.dat' -user "$account_a" ! -perm /222) ]] ||
+    fail "the cut-off run named none of its read-only copies before it was cut off"
   "$fault_drive" rules "$work/drive" </dev/null
 
   run --as "$account_b" VELMORA_MACHINE_REG="$work/shared.reg" -- --silent

@@ -285,5 +285,26 @@ TEST(PosixFileSystemTest, APathThatCannotBeResolvedIsAFailureNotAbsence) {
   EXPECT_EQ(name, "untouched");
 }
 
+TEST(PosixFileSystemTest, AnotherAccountsReadOnlyCopyIsReplacedWhereTheFolderAllows) {
+  // A run by one account was cut off after some of its copies, read-only as the CD's files are,
+  // were named. Only their owner can make them writable; another account's run replaces them as
+  // the shared folder lets it, as on Windows any user of the shared folder may clear the
+  // attribute. (One's own read-only file is refused until made writable: RealCopyTest.)
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to give a file to another account";
+  testing::Sandbox sandbox;
+  sandbox.WriteFile("cd/a.dat", "new");
+  sandbox.WriteFile("dest/a.dat", "old");
+  const std::string target = sandbox.Path("dest/a.dat");
+  ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
+  ASSERT_EQ(::chown(target.c_str(), 65534, 65534), 0);
+  struct : CopyProgress {
+    bool ChunkCopied() override { return true; }
+  } goOn;
+  PosixFileSystem fs;
+  ASSERT_TRUE(fs.CopyFileOver(sandbox.Path("cd/a.dat"), target, goOn).ok());
+  ASSERT_TRUE(fs.FlushCopies(sandbox.Path("dest")).ok());
+  EXPECT_EQ(sandbox.ReadFile("dest/a.dat"), "new");
+}
+
 }  // namespace
 }  // namespace velmora
