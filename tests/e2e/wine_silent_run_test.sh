@@ -4,6 +4,15 @@
 # standard output, its log under %LOCALAPPDATA%, and the in-progress record that a run finds
 # after the per-user settings went. The installer's values are in the registry view the program
 # reads; the install CD is drive R:, on a FUSE drive whose reads fail or stall when told.
+#
+# What Wine does with the standard output of this program, which has a window and so no console
+# of its own: started from a Unix shell with stdout a pipe or a file, it has no console to attach
+# to and its standard handles are the shell's descriptors, so the line arrives in the ANSI code
+# page, 932 under a Japanese locale as on Japanese Windows (elsewhere 1252, where the Japanese
+# characters become '?'). On a terminal Wine gives it a console, and the line is written as text
+# that the terminal shows in its own encoding. Started from cmd.exe it writes to cmd's console,
+# or, redirected there, in the console's code page; cmd waits for it, as a batch file does.
+#
 # Usage: wine_silent_run_test.sh <velmora-cdcopy.exe> <make-demo-cd.sh> <fault-drive.sh>
 # (WINEPREFIX set.) Exits 77 (skipped) when the parts that need FUSE could not run, after the rest.
 set -euo pipefail
