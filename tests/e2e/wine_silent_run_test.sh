@@ -11,7 +11,8 @@
 # page, 932 under a Japanese locale as on Japanese Windows (elsewhere 1252, where the Japanese
 # characters become '?'). On a terminal Wine gives it a console, and the line is written as text
 # that the terminal shows in its own encoding. Started from cmd.exe it writes to cmd's console,
-# or, redirected there, in the console's code page; cmd waits for it, as a batch file does.
+# or, redirected there, in the console's code page; Wine's `cmd /c` waits for it, as a batch
+# file does on Windows.
 #
 # Usage: wine_silent_run_test.sh <velmora-cdcopy.exe> <make-demo-cd.sh> <fault-drive.sh>
 # (WINEPREFIX set.) Exits 77 (skipped) when the parts that need FUSE could not run, after the rest.
@@ -140,7 +141,7 @@ expect "a second run (/SILENT)" 1 "$already"
 run --silent
 expect "a third run (--silent)" 1 "$already"
 
-# Started from cmd.exe, as a batch file on Windows starts it: it waits for the program, and
+# Started from cmd.exe, as a batch file starts it: cmd waits for the program, and
 # %ERRORLEVEL% is the exit code; the line goes to cmd's console, or to the file it redirects to.
 rc=0
 timeout -s KILL 30 wine cmd /c "$(winepath -w "$program") /silent > C:\\velmora-silent.txt & exit /b %ERRORLEVEL%" \
