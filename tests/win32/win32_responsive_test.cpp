@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <chrono>
 #include <string>
+#include <vector>
 
 #include "app/win32/win32_copy_window.h"
 #include "copy/copy_procedure.h"
@@ -18,30 +21,54 @@
 namespace velmora {
 namespace {
 
-// A second thread asks the window what Windows asks it to tell whether it hangs.
+using Clock = std::chrono::steady_clock;
+
+// A second thread asks the window what Windows asks it to tell whether it hangs, every 10 ms,
+// and notes when each question was asked and whether it was answered within 100 ms.
 struct Probe {
+  struct Question {
+    Clock::time_point asked;
+    std::chrono::milliseconds took;
+    bool answered;
+  };
   HWND window = nullptr;
   volatile LONG stop = 0;
-  int answered = 0;
-  int unanswered = 0;
-  DWORD longest = 0;  // ms
+  std::vector<Question> questions;  // the probe's own until it has ended
 
   static DWORD WINAPI Run(void* self) {
     auto* probe = static_cast<Probe*>(self);
     while (InterlockedCompareExchange(&probe->stop, 0, 0) == 0) {
       DWORD_PTR result = 0;
-      const DWORD start = GetTickCount();
-      if (SendMessageTimeoutW(probe->window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 100, &result) != 0) {
-        ++probe->answered;
-      } else {
-        ++probe->unanswered;
-      }
-      const DWORD took = GetTickCount() - start;
-      if (took > probe->longest) probe->longest = took;
+      const Clock::time_point asked = Clock::now();
+      const bool answered =
+          SendMessageTimeoutW(probe->window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 100, &result) != 0;
+      probe->questions.push_back(
+          {asked, std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked),
+           answered});
       Sleep(10);
     }
     return 0;
   }
+};
+
+// The copy run, noting on its worker when it started and ended.
+class TimedRun final : public CopyRunner {
+ public:
+  explicit TimedRun(CopyRunner& run) : run_(run) {}
+  void RunCopy() override {
+    started = Clock::now();
+    run_.ResultMessage.clear();
+    run_.RunCopy();
+    ResultMessage = run_.ResultMessage;
+    Outcome = run_.Outcome;
+    ended = Clock::now();
+  }
+  void RequestStop() override { run_.RequestStop(); }
+  Clock::time_point started{};
+  Clock::time_point ended{};
+
+ private:
+  CopyRunner& run_;
 };
 
 BOOL CALLBACK PressOk(HWND candidate, LPARAM) {
@@ -79,7 +106,8 @@ TEST(Win32ResponsiveTest, TheWindowAnswersThroughoutASlowCopy) {
       [] { Sleep(40); });  // the next chunk is slow to arrive
   CopyProcedure procedure(source, settings, version, '\\');
 
-  Win32CopyWindow window(procedure);
+  TimedRun run(procedure);
+  Win32CopyWindow window(run);
   ASSERT_TRUE(window.Create());
   ShowWindow(window.window(), SW_SHOW);
   procedure.SetProgressDisplay(window.runProgress());
@@ -98,19 +126,44 @@ TEST(Win32ResponsiveTest, TheWindowAnswersThroughoutASlowCopy) {
     DispatchMessageW(&message);
   }
   KillTimer(nullptr, answering);
+  // The window's thread answers until the probe has ended: a question still on its way counts.
   InterlockedExchange(&probe.stop, 1);
-  WaitForSingleObject(thread, 5000);
+  while (MsgWaitForMultipleObjects(1, &thread, FALSE, 5000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+  }
   CloseHandle(thread);
 
   EXPECT_EQ(procedure.ResultMessage, "");
   EXPECT_TRUE(sandbox.ReadFile("install/Velmora/Help/video/video.avi") == video);
   // At least six chunks of at most 4 MiB, 40 ms apart: the copy took a quarter of a second at
-  // least, and every question asked meanwhile was answered within 100 ms.
+  // least, and every question asked while it went on was answered within 100 ms. What comes after
+  // the run, its box, is the system's: Wine without a window manager holds the thread up to 2 s
+  // when it hides the box (its X11 driver waits for a withdrawn state that no one sets), which
+  // Windows never does, so those questions are counted apart.
   ASSERT_GE(source.slowChunks, 5);
-  EXPECT_EQ(probe.unanswered, 0);
-  EXPECT_GE(probe.answered, 5);
-  std::printf("chunks %d, questions answered %d, longest answer %lu ms\n", source.slowChunks,
-              probe.answered, static_cast<unsigned long>(probe.longest));
+  int askedDuringRun = 0;
+  int unansweredDuringRun = 0;
+  int askedAfter = 0;
+  int unansweredAfter = 0;
+  std::chrono::milliseconds longest{0};
+  for (const Probe::Question& question : probe.questions) {
+    if (question.asked < run.started) continue;
+    if (question.asked <= run.ended) {
+      ++askedDuringRun;
+      if (!question.answered) ++unansweredDuringRun;
+      longest = std::max(longest, question.took);
+    } else {
+      ++askedAfter;
+      if (!question.answered) ++unansweredAfter;
+    }
+  }
+  EXPECT_EQ(unansweredDuringRun, 0);
+  EXPECT_GE(askedDuringRun, 5);
+  std::printf(
+      "chunks %d; during the run %d questions, %d unanswered, longest answer %lld ms; after it "
+      "%d questions, %d unanswered\n",
+      source.slowChunks, askedDuringRun, unansweredDuringRun,
+      static_cast<long long>(longest.count()), askedAfter, unansweredAfter);
 }
 
 }  // namespace
