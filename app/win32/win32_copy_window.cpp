@@ -100,26 +100,22 @@ class ButtonTheme {
 constexpr UINT kRunNewsMessage = WM_APP + 1;
 constexpr UINT_PTR kRunNewsTimer = 1;
 
-// ShutdownBlockReasonCreate and ShutdownBlockReasonDestroy, Vista and later, looked up at run
-// time so the program loads on XP.
+// ShutdownBlockReasonCreate and ShutdownBlockReasonDestroy, Vista and later.
 struct ShutdownBlockFunctions {
   BOOL(WINAPI* create)(HWND, LPCWSTR) = nullptr;
   BOOL(WINAPI* destroy)(HWND) = nullptr;
 };
 
-const ShutdownBlockFunctions& ShutdownBlock() {
-  static const ShutdownBlockFunctions functions = [] {
-    ShutdownBlockFunctions f;
-    HMODULE user32 = GetModuleHandleW(L"user32.dll");
-    if (user32 == nullptr) return f;
-    f.create = reinterpret_cast<decltype(f.create)>(
-        reinterpret_cast<void (*)()>(GetProcAddress(user32, "ShutdownBlockReasonCreate")));
-    f.destroy = reinterpret_cast<decltype(f.destroy)>(
-        reinterpret_cast<void (*)()>(GetProcAddress(user32, "ShutdownBlockReasonDestroy")));
-    if (f.destroy == nullptr) f.create = nullptr;  // both or neither
-    return f;
-  }();
-  return functions;
+ShutdownBlockFunctions FindShutdownBlock() {
+  ShutdownBlockFunctions f;
+  HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  if (user32 == nullptr) return f;
+  f.create = reinterpret_cast<decltype(f.create)>(
+      reinterpret_cast<void (*)()>(GetProcAddress(user32, "ShutdownBlockReasonCreate")));
+  f.destroy = reinterpret_cast<decltype(f.destroy)>(
+      reinterpret_cast<void (*)()>(GetProcAddress(user32, "ShutdownBlockReasonDestroy")));
+  if (f.create == nullptr || f.destroy == nullptr) return {};  // both or neither
+  return f;
 }
 
 void Place(HWND control, const TwipsRect& r, int dpi) {
@@ -130,6 +126,19 @@ void Place(HWND control, const TwipsRect& r, int dpi) {
 }  // namespace
 
 Win32CopyWindow::Win32CopyWindow(CopyRunner& runner) : controller_(*this, runner) {}
+
+Win32CopyWindow::SessionEndCalls Win32CopyWindow::SystemSessionEndCalls() {
+  SessionEndCalls calls;
+  const ShutdownBlockFunctions f = FindShutdownBlock();
+  if (f.create != nullptr) {
+    calls.createBlockReason = [create = f.create](HWND window, const wchar_t* reason) {
+      return create(window, reason) != FALSE;
+    };
+    calls.destroyBlockReason = [destroy = f.destroy](HWND window) { destroy(window); };
+  }
+  calls.endProgram = [](int exitCode) { ExitProcess(static_cast<UINT>(exitCode)); };
+  return calls;
+}
 
 Win32CopyWindow::~Win32CopyWindow() {
   if (window_ != nullptr) DestroyWindow(window_);
@@ -262,23 +271,21 @@ void Win32CopyWindow::PostRunNewsAfter(std::chrono::milliseconds delay) {
 void Win32CopyWindow::SetRunUnderWay(bool underWay) {
   // Vista and later show the reason when the user ends the session during a run; XP has no
   // such call, and the answer to WM_QUERYENDSESSION alone holds the session there.
-  const ShutdownBlockFunctions& f = ShutdownBlock();
-  if (underWay && f.create != nullptr) {
-    blockingSessionEnd_ =
-        f.create(window_, Utf8ToWide(window_texts::kCopyUnderWayReason).c_str()) != FALSE;
+  if (underWay && sessionEnd_.createBlockReason) {
+    blockingSessionEnd_ = sessionEnd_.createBlockReason(
+        window_, Utf8ToWide(window_texts::kCopyUnderWayReason).c_str());
   } else if (!underWay && blockingSessionEnd_) {
-    f.destroy(window_);
+    sessionEnd_.destroyBlockReason(window_);
     blockingSessionEnd_ = false;
   }
 }
 
-LRESULT Win32CopyWindow::EndSession() {
+void Win32CopyWindow::EndSession() {
   // The session ends although a run is under way: the run stops at its next chunk, its partial
   // copy goes, its record stays for the next run to complete it, and the program ends in time.
-  if (!controller_.runUnderWay()) return 0;
-  exitCodeAtSessionEnd = kExitStopped;
+  if (!controller_.runUnderWay()) return;
   controller_.StopRunAndWait(kSessionEndWait);
-  ExitProcess(static_cast<UINT>(exitCodeAtSessionEnd));
+  sessionEnd_.endProgram(kExitStopped);
 }
 
 void Win32CopyWindow::DrawButton(const DRAWITEMSTRUCT& item) const {
@@ -374,7 +381,7 @@ LRESULT Win32CopyWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
     case WM_QUERYENDSESSION:
       return controller_.runUnderWay() ? FALSE : TRUE;
     case WM_ENDSESSION:
-      if (wParam != FALSE) return EndSession();
+      if (wParam != FALSE) EndSession();
       return 0;
     case WM_CLOSE:
       // Other programs can still send a disabled window WM_CLOSE: not while a run is under way.

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <functional>
+
 #include "app/copy_window_controller.h"
 
 namespace velmora {
@@ -40,8 +42,18 @@ class Win32CopyWindow final : public CopyWindowView {
   // How long the end of a session waits for a run under way to stop: Windows ends a program that
   // has not answered the session's end within 5 s.
   static constexpr std::chrono::milliseconds kSessionEndWait{4000};
-  // The program's exit code when the session's end stopped a run under way.
-  int exitCodeAtSessionEnd = 0;
+
+  // What the window asks of the system about the session's end; a test puts its own in place.
+  struct SessionEndCalls {
+    // ShutdownBlockReasonCreate and ShutdownBlockReasonDestroy, both or neither (XP has none).
+    std::function<bool(HWND, const wchar_t* reason)> createBlockReason;
+    std::function<void(HWND)> destroyBlockReason;
+    // Ends the program at once with the exit code (ExitProcess).
+    std::function<void(int exitCode)> endProgram;
+  };
+  // The system's own, the Vista functions looked up at run time so the program loads on XP.
+  static SessionEndCalls SystemSessionEndCalls();
+  void SetSessionEndCalls(SessionEndCalls calls) { sessionEnd_ = std::move(calls); }
 
   HWND window() const { return window_; }
   HWND executeButton() const { return button_; }
@@ -56,7 +68,7 @@ class Win32CopyWindow final : public CopyWindowView {
   void LayOut();
   void DrawButton(const DRAWITEMSTRUCT& item) const;
   void FocusButton();
-  LRESULT EndSession();
+  void EndSession();
 
   CopyWindowController controller_;
   HWND window_ = nullptr;
@@ -70,6 +82,7 @@ class Win32CopyWindow final : public CopyWindowView {
   uint32_t buttonColour_ = kColourButtonFace;
   bool running_ = false;
   bool blockingSessionEnd_ = false;
+  SessionEndCalls sessionEnd_ = SystemSessionEndCalls();
 };
 
 }  // namespace velmora

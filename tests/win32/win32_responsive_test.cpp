@@ -14,6 +14,7 @@
 #include "tests/fakes/fake_version_source.h"
 #include "tests/fakes/slow_source.h"
 #include "tests/support/sandbox.h"
+#include "tests/win32/window_probe.h"
 
 // The Win32 copy window stays responsive through a slow copy: Windows takes a window for hung
 // when a message sent to it goes unanswered, and marks it "Not Responding". The real back-end
@@ -22,34 +23,6 @@ namespace velmora {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// A second thread asks the window what Windows asks it to tell whether it hangs, every 10 ms,
-// and notes when each question was asked and whether it was answered within 100 ms.
-struct Probe {
-  struct Question {
-    Clock::time_point asked;
-    std::chrono::milliseconds took;
-    bool answered;
-  };
-  HWND window = nullptr;
-  volatile LONG stop = 0;
-  std::vector<Question> questions;  // the probe's own until it has ended
-
-  static DWORD WINAPI Run(void* self) {
-    auto* probe = static_cast<Probe*>(self);
-    while (InterlockedCompareExchange(&probe->stop, 0, 0) == 0) {
-      DWORD_PTR result = 0;
-      const Clock::time_point asked = Clock::now();
-      const bool answered =
-          SendMessageTimeoutW(probe->window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 100, &result) != 0;
-      probe->questions.push_back(
-          {asked, std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked),
-           answered});
-      Sleep(10);
-    }
-    return 0;
-  }
-};
 
 // The copy run, noting on its worker when it started and ended.
 class TimedRun final : public CopyRunner {
@@ -113,10 +86,8 @@ TEST(Win32ResponsiveTest, TheWindowAnswersThroughoutASlowCopy) {
   procedure.SetProgressDisplay(window.runProgress());
 
   // The run as the Execute handler makes it, the box at its end answered.
-  Probe probe;
-  probe.window = window.window();
-  HANDLE thread = CreateThread(nullptr, 0, &Probe::Run, &probe, 0, nullptr);
-  ASSERT_NE(thread, nullptr);
+  testing::WindowProbe probe(window.window(), std::chrono::milliseconds(10));
+  ASSERT_TRUE(probe.started());
   const UINT_PTR answering = SetTimer(nullptr, 0, 20, &AnswerBox);
   SendMessageW(window.executeButton(), BM_CLICK, 0, 0);
   MSG message;
@@ -127,11 +98,7 @@ TEST(Win32ResponsiveTest, TheWindowAnswersThroughoutASlowCopy) {
   }
   KillTimer(nullptr, answering);
   // The window's thread answers until the probe has ended: a question still on its way counts.
-  InterlockedExchange(&probe.stop, 1);
-  while (MsgWaitForMultipleObjects(1, &thread, FALSE, 5000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-  }
-  CloseHandle(thread);
+  probe.Finish();
 
   EXPECT_EQ(procedure.ResultMessage, "");
   EXPECT_TRUE(sandbox.ReadFile("install/Velmora/Help/video/video.avi") == video);
@@ -146,7 +113,7 @@ TEST(Win32ResponsiveTest, TheWindowAnswersThroughoutASlowCopy) {
   int askedAfter = 0;
   int unansweredAfter = 0;
   std::chrono::milliseconds longest{0};
-  for (const Probe::Question& question : probe.questions) {
+  for (const testing::WindowProbe::Question& question : probe.questions()) {
     if (question.asked < run.started) continue;
     if (question.asked <= run.ended) {
       ++askedDuringRun;

@@ -1,15 +1,24 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "app/exit_codes.h"
 #include "app/win32/win32_copy_window.h"
 #include "copy/copy_procedure.h"
 #include "platform/installer_settings.h"
 #include "platform/platform_services.h"
 #include "platform/win32/win32_text.h"
+#include "tests/fakes/fake_copy_run.h"
+#include "tests/fakes/slow_source.h"
+#include "tests/support/gate.h"
+#include "tests/support/sandbox.h"
+#include "tests/win32/window_probe.h"
 
 // The Win32 copy window for real, under Wine on a virtual display.
 namespace velmora {
@@ -283,6 +292,332 @@ TEST(Win32WindowRunTest, ExecuteAgainstStandInSettingsShowsTheDriveMessage) {
   ASSERT_TRUE(seen.seen);
   EXPECT_EQ(seen.title, " 【 Err 】");
   EXPECT_EQ(seen.text, " Ｑ ドライブにインストールＣＤをセットして下さい。\u3000");
+}
+
+// A run on fakes whose file system holds one call until the test lets it go, as a scratched CD
+// or a stuck stick holds it: a copy (the run's third file), a listing, or the final flush.
+class Win32WindowWhileACallBlocksTest : public ::testing::Test, protected testing::FakeCopyRun {
+ protected:
+  void SetUp() override {
+    registry.SetString("Software\\Velmora\\Info", "SetupDir", "E:\\");
+    registry.SetString("Software\\Velmora\\Info", "SystemDir", "C:\\Velmora\\System");
+    fs.AddFolder("C:");
+    fs.AddFile("E:\\setup.exe");
+    fs.AddFolder("E:\\PCMaster");
+    for (const char* name : {"a.dat", "b.dat", "video.avi", "z.dat"}) {
+      fs.AddFile(std::string("E:\\System\\") + name);
+    }
+  }
+};
+
+TEST_F(Win32WindowWhileACallBlocksTest, TheWindowAnswersIgnoresInputAndShowsTheFileUnderWay) {
+  struct Row {
+    const char* name;
+    std::function<void(testing::FakeFileSystem&, testing::Gate&)> hold;
+    const char* label;
+  };
+  const Row rows[] = {
+      {"a copy",
+       [](auto& f, auto& gate) {
+         f.beforeCopy = [&gate](int number) {
+           if (number == 3) gate.Pass();
+         };
+       },
+       "3"},
+      {"a listing",
+       [](auto& f, auto& gate) {
+         f.beforeListing = [&gate](const std::string& pattern) {
+           if (pattern == "E:\\Help\\") gate.Pass();
+         };
+       },
+       "4"},
+      {"the flush",
+       [](auto& f, auto& gate) { f.beforeFlush = [&gate](const std::string&) { gate.Pass(); }; },
+       "4"},
+  };
+  for (const Row& row : rows) {
+    testing::FakeFileSystem held = fs;
+    testing::Gate gate;
+    row.hold(held, gate);
+    testing::FakeSettingsStore user;
+    InstallerSettings lookup(registry, user);
+    CopyProcedure run(held, lookup, version, '\\');
+    Win32CopyWindow window(run);
+    ASSERT_TRUE(window.Create());
+    ShowWindow(window.window(), SW_SHOW);
+    run.SetProgressDisplay(window.runProgress());
+    SeenBox seen;
+    g_window = &window;
+    g_seen = &seen;
+    const UINT_PTR answering = SetTimer(nullptr, 0, 20, &AnswerBox);
+    SendMessageW(window.executeButton(), BM_CLICK, 0, 0);
+    EXPECT_TRUE(PumpUntil([&] { return gate.reached(); })) << row.name;
+
+    // The window's thread is free: questions sent 50 ms apart are each answered within 100 ms.
+    testing::WindowProbe probe(window.window(), std::chrono::milliseconds(50), 10);
+    probe.Finish();
+    EXPECT_EQ(probe.questions().size(), 10u) << row.name;
+    EXPECT_EQ(probe.Unanswered(), 0) << row.name;
+    // Close requests, a click and a second Execute do nothing; the label shows the file.
+    SendMessageW(window.window(), WM_CLOSE, 0, 0);
+    SendMessageW(window.window(), WM_SYSCOMMAND, SC_CLOSE, 0);
+    SendMessageW(window.executeButton(), BM_CLICK, 0, 0);
+    SendMessageW(window.window(), WM_COMMAND,
+                 MAKEWPARAM(Win32CopyWindow::kExecuteButtonId, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(window.executeButton()));
+    PumpUntil([&] { return TextOf(window.progressLabel()) == row.label; }, 1000);
+    EXPECT_EQ(TextOf(window.progressLabel()), row.label) << row.name;
+    ASSERT_NE(window.window(), nullptr) << row.name;
+    EXPECT_TRUE(IsWindowVisible(window.window())) << row.name;
+    EXPECT_FALSE(seen.seen) << row.name;
+    EXPECT_EQ(window.buttonColour(), kColourYellow) << row.name;
+    EXPECT_TRUE(window.controller().runUnderWay()) << row.name;
+
+    gate.Open();
+    EXPECT_TRUE(PumpUntil([&] {
+      return seen.seen && !window.controller().runUnderWay() && IsWindowEnabled(window.window());
+    })) << row.name;
+    KillTimer(nullptr, answering);
+    EXPECT_EQ(seen.title, " Velmora") << row.name;
+    EXPECT_EQ(held.copyCount, 4) << row.name;  // one run only
+    // After the run a close request closes the window.
+    SendMessageW(window.window(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(window.window(), nullptr) << row.name;
+  }
+}
+
+// What the window asked of the system about the session's end.
+struct SessionEndRecord {
+  std::vector<std::string> calls;  // "create <reason>", "destroy"
+  std::vector<HWND> windows;       // the window each call named
+  std::vector<int> exits;
+  std::function<void()> atExit;  // looks at what the program leaves as it ends
+};
+
+Win32CopyWindow::SessionEndCalls RecordedSessionEnd(SessionEndRecord& record, bool vistaOrLater) {
+  Win32CopyWindow::SessionEndCalls calls;
+  if (vistaOrLater) {
+    calls.createBlockReason = [&record](HWND window, const wchar_t* reason) {
+      record.calls.push_back("create " + WideToUtf8(reason));
+      record.windows.push_back(window);
+      return true;
+    };
+    calls.destroyBlockReason = [&record](HWND window) {
+      record.calls.push_back("destroy");
+      record.windows.push_back(window);
+    };
+  }
+  calls.endProgram = [&record](int exitCode) {
+    record.exits.push_back(exitCode);
+    if (record.atExit) record.atExit();
+  };
+  return calls;
+}
+
+constexpr const char* kBlockReason = "create インストールＣＤからのコピーが進行中です。";
+
+TEST(Win32SessionEndTest, TheSessionIsHeldOnlyWhileARunIsUnderWay) {
+  struct Row {
+    const char* name;
+    bool vistaOrLater;
+    const char* result;  // the run's
+    std::vector<std::string> callsDuringRun;
+    std::vector<std::string> callsAfterRun;
+  };
+  const Row rows[] = {
+      {"Vista and later, a run that completes",
+       true,
+       "",
+       {kBlockReason},
+       {kBlockReason, "destroy"}},
+      {"Vista and later, a run that fails", true, "x", {kBlockReason}, {kBlockReason, "destroy"}},
+      {"XP, without the reason calls", false, "", {}, {}},
+  };
+  for (const Row& row : rows) {
+    ScriptedRunner runner;
+    testing::Gate gate;
+    runner.during = [&gate] { gate.Pass(); };
+    runner.nextResult = row.result;
+    Win32CopyWindow window(runner);
+    ASSERT_TRUE(window.Create());
+    ShowWindow(window.window(), SW_SHOW);
+    SessionEndRecord record;
+    window.SetSessionEndCalls(RecordedSessionEnd(record, row.vistaOrLater));
+    SeenBox seen;
+    g_window = &window;
+    g_seen = &seen;
+    const UINT_PTR answering = SetTimer(nullptr, 0, 20, &AnswerBox);
+
+    // Outside a run the session may end, and its end is left to the system.
+    EXPECT_EQ(SendMessageW(window.window(), WM_QUERYENDSESSION, 0, 0), TRUE) << row.name;
+    SendMessageW(window.window(), WM_ENDSESSION, TRUE, 0);
+    EXPECT_TRUE(record.exits.empty()) << row.name;
+
+    SendMessageW(window.executeButton(), BM_CLICK, 0, 0);
+    EXPECT_TRUE(PumpUntil([&] { return gate.reached(); })) << row.name;
+    EXPECT_EQ(SendMessageW(window.window(), WM_QUERYENDSESSION, 0, 0), FALSE) << row.name;
+    EXPECT_EQ(SendMessageW(window.window(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE)
+        << row.name;
+    EXPECT_EQ(record.calls, row.callsDuringRun) << row.name;
+    // An end of the session that was called off changes nothing.
+    SendMessageW(window.window(), WM_ENDSESSION, FALSE, 0);
+    EXPECT_TRUE(window.controller().runUnderWay()) << row.name;
+
+    gate.Open();
+    EXPECT_TRUE(PumpUntil([&] {
+      return seen.seen && !window.controller().runUnderWay() && IsWindowEnabled(window.window());
+    })) << row.name;
+    KillTimer(nullptr, answering);
+    EXPECT_EQ(record.calls, row.callsAfterRun) << row.name;
+    for (HWND named : record.windows) EXPECT_EQ(named, window.window()) << row.name;
+    EXPECT_TRUE(record.exits.empty()) << row.name;
+    EXPECT_EQ(SendMessageW(window.window(), WM_QUERYENDSESSION, 0, 0), TRUE) << row.name;
+  }
+}
+
+std::vector<std::string> FilesNamedLike(const std::string& folder, const std::string& part) {
+  std::vector<std::string> found;
+  std::error_code ignored;
+  for (auto it = std::filesystem::recursive_directory_iterator(Utf8ToWide(folder), ignored);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+    const std::string name = WideToUtf8(it->path().filename().wstring());
+    if (name.find(part) != std::string::npos) found.push_back(name);
+  }
+  return found;
+}
+
+bool IsFile(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(Utf8ToWide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// The session ends in the middle of a slow copy on the real file system: the run stops at its
+// next chunk, the partial copy goes, the record of the copy under way stays, the program ends
+// well within the 5 s Windows gives it; the next run completes the copy.
+TEST(Win32SessionEndTest, EndingTheSessionStopsACopyAndTheNextRunCompletesIt) {
+  testing::Sandbox sandbox;
+  sandbox.WriteFile("cd/setup.exe", "x");
+  sandbox.MakeFolder("cd/PCMaster");
+  sandbox.WriteFile("cd/System/a.dat", "a");
+  const std::string video(16 << 20, 'v');
+  sandbox.WriteFile("cd/Help/video/video.avi", video);
+  sandbox.MakeFolder("install");
+  testing::FakeRegistry registry;
+  registry.SetString("Software\\Velmora\\Info", "SetupDir", sandbox.Path("cd") + "\\");
+  registry.SetString("Software\\Velmora\\Info", "SystemDir",
+                     sandbox.Path("install/Velmora/System"));
+  testing::FakeSettingsStore store;
+  testing::FakeVersionSource versionSource{testing::kWindowsXp};
+  InstallerSettings settings(registry, store);
+  WindowsVersion version(versionSource);
+  PlatformServices services = MakePlatformServices();
+  volatile LONG slowChunks = 0;
+  testing::SlowSource source(
+      *services.fileSystem,
+      [](std::string_view path) { return path.find("video.avi") != std::string_view::npos; },
+      [&slowChunks] {
+        InterlockedIncrement(&slowChunks);
+        Sleep(40);  // a CD's next chunk is slow to arrive
+      });
+  const std::string root = sandbox.Path("install/Velmora");
+  const std::string partial = root + "\\Help\\video\\video.avi.velmora-partial";
+  const std::string marker = root + "\\" + kCopyMarkerName;
+  {
+    CopyProcedure procedure(source, settings, version, '\\');
+    Win32CopyWindow window(procedure);
+    ASSERT_TRUE(window.Create());
+    ShowWindow(window.window(), SW_SHOW);
+    procedure.SetProgressDisplay(window.runProgress());
+    SessionEndRecord record;
+    window.SetSessionEndCalls(RecordedSessionEnd(record, true));
+    SeenBox seen;
+    g_window = &window;
+    g_seen = &seen;
+    const UINT_PTR answering = SetTimer(nullptr, 0, 20, &AnswerBox);
+    SendMessageW(window.executeButton(), BM_CLICK, 0, 0);
+    ASSERT_TRUE(PumpUntil([&] { return InterlockedCompareExchange(&slowChunks, 0, 0) >= 3; }));
+    EXPECT_TRUE(IsFile(partial));  // the copy is under way
+    EXPECT_TRUE(IsFile(marker));
+
+    // What the program leaves behind is what stands when it ends.
+    std::vector<std::string> partialsAtExit{"not ended"};
+    bool markerAtExit = false;
+    record.atExit = [&] {
+      partialsAtExit = FilesNamedLike(sandbox.Path("install"), "velmora-partial");
+      markerAtExit = IsFile(marker);
+    };
+    EXPECT_EQ(SendMessageW(window.window(), WM_QUERYENDSESSION, 0, 0), FALSE);
+    const auto sent = std::chrono::steady_clock::now();
+    SendMessageW(window.window(), WM_ENDSESSION, TRUE, 0);
+    const auto took = std::chrono::steady_clock::now() - sent;
+    EXPECT_EQ(record.exits, std::vector<int>{kExitStopped});
+    EXPECT_LT(took, std::chrono::milliseconds(1000)) << "the run did not stop at its next chunk";
+    std::printf("the program was ended %lld ms after WM_ENDSESSION\n",
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    const LONG chunksAtTheEnd = InterlockedCompareExchange(&slowChunks, 0, 0);
+    // Nothing more of the run: no box, and the block reason goes with the run.
+    PumpUntil([&] { return !window.controller().runUnderWay(); });
+    PumpUntil([] { return false; }, 200);
+    KillTimer(nullptr, answering);
+    EXPECT_FALSE(seen.seen);
+    EXPECT_EQ(record.calls, (std::vector<std::string>{kBlockReason, "destroy"}));
+    EXPECT_EQ(InterlockedCompareExchange(&slowChunks, 0, 0), chunksAtTheEnd);
+    EXPECT_EQ(procedure.ResultMessage, messages::kStopped);
+    EXPECT_EQ(partialsAtExit, std::vector<std::string>{});
+    EXPECT_TRUE(markerAtExit);
+    EXPECT_FALSE(IsFile(root + "\\Help\\video\\video.avi"));
+  }
+  // The next run, as the next start of the program makes it.
+  CopyProcedure next(*services.fileSystem, settings, version, '\\');
+  Win32CopyWindow window(next);
+  ASSERT_TRUE(window.Create());
+  SeenBox seen;
+  g_window = &window;
+  g_seen = &seen;
+  const UINT_PTR answering = SetTimer(nullptr, 0, 20, &AnswerBox);
+  SendMessageW(window.executeButton(), BM_CLICK, 0, 0);
+  EXPECT_TRUE(PumpUntil([&] { return seen.seen && !window.controller().runUnderWay(); }));
+  KillTimer(nullptr, answering);
+  EXPECT_EQ(seen.title, " Velmora");
+  EXPECT_TRUE(next.completingEarlierRun());
+  EXPECT_TRUE(sandbox.ReadFile("install/Velmora/Help/video/video.avi") == video);
+  EXPECT_FALSE(IsFile(marker));
+}
+
+// A run held in a call that does not come back in time still lets the program end within the
+// 5 s: the window waits for the worker as long as it may, no longer.
+TEST(Win32SessionEndTest, AWorkerHeldInACallDoesNotKeepTheProgramPastItsTime) {
+  testing::FakeCopyRun run;
+  run.registry.SetString("Software\\Velmora\\Info", "SetupDir", "E:\\");
+  run.registry.SetString("Software\\Velmora\\Info", "SystemDir", "C:\\Velmora\\System");
+  run.fs.AddFolder("C:");
+  run.fs.AddFile("E:\\setup.exe");
+  run.fs.AddFolder("E:\\PCMaster");
+  run.fs.AddFile("E:\\System\\a.dat");
+  run.fs.AddFile("E:\\System\\b.dat");
+  testing::Gate gate;
+  run.fs.beforeCopy = [&gate](int number) {
+    if (number == 1) gate.Pass();
+  };
+  Win32CopyWindow window(run.procedure);
+  ASSERT_TRUE(window.Create());
+  SessionEndRecord record;
+  window.SetSessionEndCalls(RecordedSessionEnd(record, true));
+  SendMessageW(window.executeButton(), BM_CLICK, 0, 0);
+  ASSERT_TRUE(PumpUntil([&] { return gate.reached(); }));
+
+  const auto sent = std::chrono::steady_clock::now();
+  SendMessageW(window.window(), WM_ENDSESSION, TRUE, 0);
+  const auto took = std::chrono::steady_clock::now() - sent;
+  EXPECT_EQ(record.exits, std::vector<int>{kExitStopped});
+  EXPECT_GE(took, Win32CopyWindow::kSessionEndWait - std::chrono::milliseconds(100));
+  EXPECT_LT(took, std::chrono::milliseconds(5000));
+  gate.Open();
+  EXPECT_TRUE(PumpUntil([&] { return !window.controller().runUnderWay(); }));
+  EXPECT_EQ(run.procedure.ResultMessage, messages::kStopped);
+  EXPECT_FALSE(run.fs.Exists("C:\\Velmora\\System\\b.dat"));  // stopped before its next file
+  EXPECT_TRUE(run.fs.Exists("C:\\Velmora\\" + std::string(kCopyMarkerName)));
 }
 
 }  // namespace
