@@ -1,0 +1,48 @@
+// Ends the session for the copy window of a running velmora-cdcopy as Windows does, and tells
+// how the program took it: finds the window by its class and title, asks WM_QUERYENDSESSION
+// (the answer is expected to be FALSE during a run), then sends WM_ENDSESSION(TRUE) and measures
+// how long the program takes to end.
+//   session_end_probe.exe
+// Prints one line, "query <answer> ended-after-ms <n> exit-code <code>"; exits 0 when the query
+// was refused, and the program ended within 5 s with the code of a stopped run, else 1.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "app/exit_codes.h"
+
+int main() {
+  HWND window = FindWindowW(L"VelmoraCopyWindow", L" Velmora");
+  if (window == nullptr) {
+    std::printf("no copy window\n");
+    return 1;
+  }
+  DWORD processId = 0;
+  GetWindowThreadProcessId(window, &processId);
+  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+  if (process == nullptr) {
+    std::printf("cannot open the program's process (error %lu)\n", GetLastError());
+    return 1;
+  }
+  DWORD_PTR answer = 0;
+  if (!SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer)) {
+    std::printf("WM_QUERYENDSESSION went unanswered (error %lu)\n", GetLastError());
+    return 1;
+  }
+  const ULONGLONG sent = GetTickCount64();
+  DWORD_PTR ignored = 0;
+  // The program ends inside its handling: the send fails once the window has gone.
+  SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, 10000, &ignored);
+  const DWORD waited = WaitForSingleObject(process, 10000);
+  const ULONGLONG took = GetTickCount64() - sent;
+  DWORD exitCode = 0;
+  GetExitCodeProcess(process, &exitCode);
+  CloseHandle(process);
+  std::printf("query %d ended-after-ms %llu exit-code %lu\n", static_cast<int>(answer),
+              waited == WAIT_OBJECT_0 ? took : 0ULL, static_cast<unsigned long>(exitCode));
+  std::fflush(stdout);
+  return answer == FALSE && waited == WAIT_OBJECT_0 && took < 5000 &&
+                 exitCode == static_cast<DWORD>(velmora::kExitStopped)
+             ? 0
+             : 1;
+}
