@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QEvent>
+#include <QEventLoop>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QThread>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -17,29 +20,45 @@
 #include "tests/fakes/fake_settings_store.h"
 #include "tests/fakes/fake_version_source.h"
 #include "tests/fakes/slow_source.h"
+#include "tests/support/gate.h"
 #include "tests/support/sandbox.h"
 
-// The Qt window during a copy whose source is slow: the real POSIX back-end copies in chunks,
-// and the source takes its time between them, as a CD does.
+// The Qt window during a copy whose source is slow: the real POSIX back-end copies on the run's
+// worker in chunks, and the source takes its time between them, as a CD does. The window's
+// thread runs its event loop meanwhile and is asked again and again to repaint the window, as a
+// window that is covered and uncovered is.
 namespace velmora {
 namespace {
 
-// Notes the text of each paint of the label.
+using Clock = std::chrono::steady_clock;
+constexpr auto kChunkWait = std::chrono::milliseconds(40);
+
+// What the worker has delivered of the video so far; read on the window's thread.
+struct VideoProgress {
+  std::atomic<int> chunks{0};
+};
+
+struct Paint {
+  std::string text;
+  int videoChunks;  // chunks of the video delivered when the label was painted
+  Clock::time_point at;
+};
+
+// Notes each paint of the label, on the window's thread.
 class PaintRecorder final : public QObject {
  public:
-  explicit PaintRecorder(const testing::SlowSource& source) : source_(source) {}
+  explicit PaintRecorder(const VideoProgress& video) : video_(video) {}
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (event->type() == QEvent::Paint) {
-      const QString text = static_cast<QLabel*>(watched)->text();
-      (source_.copyingSlowFile() ? duringVideo : elsewhere).push_back(text.toStdString());
+      paints.push_back({static_cast<QLabel*>(watched)->text().toStdString(), video_.chunks.load(),
+                        Clock::now()});
     }
     return false;
   }
-  std::vector<std::string> duringVideo;
-  std::vector<std::string> elsewhere;
+  std::vector<Paint> paints;
 
  private:
-  const testing::SlowSource& source_;
+  const VideoProgress& video_;
 };
 
 TEST(QtRepaintTest, TheLabelIsPaintedThroughoutASlowCopyWithTheFilesNumber) {
@@ -47,7 +66,8 @@ TEST(QtRepaintTest, TheLabelIsPaintedThroughoutASlowCopyWithTheFilesNumber) {
   sandbox.WriteFile("cd/setup.exe", "x");
   sandbox.MakeFolder("cd/PCMaster");
   sandbox.WriteFile("cd/System/quick.dat", "quick");  // file 1, done in a moment
-  sandbox.WriteFile("cd/Help/video/video.avi", std::string(24 << 20, 'v'));  // file 2
+  const std::string videoContent(32 << 20, 'v');
+  sandbox.WriteFile("cd/Help/video/video.avi", videoContent);  // file 2
   sandbox.MakeFolder("install");
   testing::FakeRegistry registry;
   registry.SetString("Software\\Velmora\\Info", "SetupDir", sandbox.Path("cd") + "/");
@@ -59,41 +79,82 @@ TEST(QtRepaintTest, TheLabelIsPaintedThroughoutASlowCopyWithTheFilesNumber) {
   WindowsVersion version(versionSource);
   PosixFileSystem real;
 
-  QWidget* shown = nullptr;
+  // Between the video's chunks the worker waits for the drive, then posts a stamped call to the
+  // window's thread, which notes how long it waited there.
+  VideoProgress video;
+  QObject windowThread;
+  std::vector<Clock::duration> postedWaits;
   testing::SlowSource source(
       real, [](std::string_view file) { return file.ends_with("video.avi"); },
-      [&shown] {
-        QThread::msleep(25);  // the next chunk is slow to arrive
-        shown->update();      // meanwhile the window was uncovered: it has to be painted again
+      [&] {
+        testing::SleepFor(kChunkWait);
+        video.chunks.fetch_add(1);
+        const Clock::time_point posted = Clock::now();
+        QMetaObject::invokeMethod(
+            &windowThread, [&postedWaits, posted] { postedWaits.push_back(Clock::now() - posted); },
+            Qt::QueuedConnection);
       });
   CopyProcedure procedure(source, settings, version, '/');
   QtCopyWindow window(procedure);
-  shown = &window;
   procedure.SetProgressDisplay(window.runProgress());
-  PaintRecorder recorder(source);
+  PaintRecorder recorder(video);
   window.progressLabel()->installEventFilter(&recorder);
 
-  window.show();
+  // The window is exposed again every 10 ms, as one dragged across it would leave it.
+  QTimer exposed;
+  QObject::connect(&exposed, &QTimer::timeout, [&window] { window.update(); });
+  exposed.start(10);
+
+  QEventLoop loop;
   QString boxTitle;
   QTimer answer;
   QObject::connect(&answer, &QTimer::timeout, [&] {
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
       boxTitle = box->windowTitle();
       box->button(QMessageBox::Ok)->click();
+      loop.quit();
     }
   });
   answer.start(10);
-  window.executeButton()->click();
+  QTimer::singleShot(std::chrono::seconds(60), &loop, [&loop] { loop.exit(1); });  // no hang
+
+  // Execute is pressed once the window is on the screen, as a user presses it.
+  window.show();
+  QElapsedTimer shown;
+  shown.start();
+  while (recorder.paints.empty() && shown.elapsed() < 10000) {
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  ASSERT_FALSE(recorder.paints.empty()) << "the window was never painted";
+  QTimer::singleShot(0, window.executeButton(), &QPushButton::click);
+  ASSERT_EQ(loop.exec(), 0) << "the run did not end";
+  exposed.stop();
 
   EXPECT_EQ(boxTitle, QString::fromUtf8(" Velmora"));
-  EXPECT_TRUE(sandbox.ReadFile("install/Velmora/Help/video/video.avi") ==
-              std::string(24 << 20, 'v'));
-  // At least six chunks of at most 4 MiB, each arriving 25 ms after the one before: the label
-  // was painted between them, and showed the video's number each time, though file 1 had been
-  // painted only a moment before the video started.
-  ASSERT_GE(source.slowChunks, 5);
-  EXPECT_GE(recorder.duringVideo.size(), static_cast<size_t>(source.slowChunks) - 1);
-  for (const std::string& text : recorder.duringVideo) EXPECT_EQ(text, "2");
+  EXPECT_TRUE(sandbox.ReadFile("install/Velmora/Help/video/video.avi") == videoContent);
+
+  // 32 MiB in chunks of at most 4 MiB: the worker waited for the drive at least seven times.
+  const int chunks = video.chunks.load();
+  ASSERT_GE(chunks, 7);
+  // Each posted call was taken up at once, though the worker was busy the whole time.
+  QApplication::processEvents();
+  ASSERT_EQ(postedWaits.size(), static_cast<size_t>(chunks));
+  for (const Clock::duration waited : postedWaits) {
+    EXPECT_LT(waited, std::chrono::milliseconds(100));
+  }
+  // While the video was surely under way (between its first and its last chunk, when its number
+  // had long been set), the label was painted again and again, and showed the video's number.
+  std::vector<Clock::time_point> duringVideo;
+  for (const Paint& paint : recorder.paints) {
+    if (paint.videoChunks < 1 || paint.videoChunks >= chunks) continue;
+    EXPECT_EQ(paint.text, "2") << "after chunk " << paint.videoChunks;
+    duringVideo.push_back(paint.at);
+  }
+  ASSERT_GE(duringVideo.size(), static_cast<size_t>(chunks - 2));
+  for (size_t i = 1; i < duringVideo.size(); ++i) {
+    EXPECT_LT(duringVideo[i] - duringVideo[i - 1], std::chrono::milliseconds(100))
+        << "no paint for a while after paint " << i;
+  }
 }
 
 }  // namespace
