@@ -56,7 +56,10 @@ int RunWindow(int argc, char** argv, velmora::CopyApplication& program,
       application.exit(128 + signal);
       return;
     }
-    window.controller().StopRun([&application] { application.exit(velmora::kExitStopped); });
+    // The run's own outcome, as --silent ends with it: 5 once it has stopped, or what it came
+    // to when it ended just before the stop could reach it.
+    window.controller().StopRun(
+        [&application, &program] { application.exit(velmora::ExitCodeFor(program.run.Outcome)); });
     QTimer::singleShot(std::chrono::seconds(4), [] { _exit(velmora::kExitStopped); });
   });
   window.show();
