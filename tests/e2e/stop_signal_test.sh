@@ -39,7 +39,7 @@ dest=$demo/install/Velmora
 marker=$dest/.velmora-cdcopy-under-way
 export VELMORA_MACHINE_REG=$demo/machine.reg XDG_CONFIG_HOME=$demo/config
 export XDG_STATE_HOME=$work/state XDG_RUNTIME_DIR=$work/runtime
-mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 
 failed=0
 why=
@@ -126,7 +126,8 @@ one_signal() {
     report "$mode, SIG$signal"
     return
   fi
-  local sent=$(now_ms)
+  local sent
+  sent=$(now_ms)
   kill -"$signal" "$pid"
   wait_end 5000
   local took=$(($(now_ms) - sent))
@@ -154,7 +155,8 @@ two_signals() {
   check "$fd" wait-stall "$work/control" 30
   kill -"$signal" "$pid"
   sleep 0.5
-  local sent=$(now_ms)
+  local sent
+  sent=$(now_ms)
   kill -"$signal" "$pid"
   wait_end 1000
   local took=$(($(now_ms) - sent))
