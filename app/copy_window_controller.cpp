@@ -9,7 +9,7 @@ std::string FailureBoxText(std::string_view resultMessage) {
   return text;
 }
 
-CopyWindowController::~CopyWindowController() {
+void CopyWindowController::Shutdown() {
   if (running_) runner_.RequestStop();
   worker_.Join();
 }

@@ -68,7 +68,9 @@ class CopyWindowController final : public ProgressDisplay {
                        Clock clock = &std::chrono::steady_clock::now)
       : view_(view), runner_(runner), clock_(std::move(clock)) {}
   // A run still under way is stopped, and waited for.
-  ~CopyWindowController();
+  ~CopyWindowController() { Shutdown(); }
+  // The same, for a window that is about to go: its worker then posts nothing more to it.
+  void Shutdown();
 
   // The Execute button was activated: a run starts, unless one is under way.
   void OnExecute();

@@ -80,7 +80,10 @@ QtCopyWindow::QtCopyWindow(CopyRunner& runner)
   button_->setFocus();
 }
 
-QtCopyWindow::~QtCopyWindow() { qApp->removeEventFilter(this); }
+QtCopyWindow::~QtCopyWindow() {
+  controller_.Shutdown();  // while the window is whole: its worker then posts nothing more to it
+  qApp->removeEventFilter(this);
+}
 
 void QtCopyWindow::LayOut() {
   setWindowTitle(QString::fromUtf8(window_texts::kCaption));

@@ -141,6 +141,7 @@ Win32CopyWindow::SessionEndCalls Win32CopyWindow::SystemSessionEndCalls() {
 }
 
 Win32CopyWindow::~Win32CopyWindow() {
+  controller_.Shutdown();  // before the window goes, so the worker never posts to a destroyed one
   if (window_ != nullptr) DestroyWindow(window_);
   if (namedFont_ != nullptr) DeleteObject(namedFont_);
   if (defaultFont_ != nullptr) DeleteObject(defaultFont_);

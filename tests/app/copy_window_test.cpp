@@ -11,6 +11,7 @@
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/fake_settings_store.h"
 #include "tests/fakes/fake_version_source.h"
+#include "tests/fakes/held_calls.h"
 #include "tests/fakes/recording_progress.h"
 #include "tests/fakes/recording_view.h"
 #include "tests/support/gate.h"
@@ -349,46 +350,11 @@ namespace {
 // window's thread.
 class RunThroughTheWindowTest : public ::testing::Test, protected testing::FakeCopyRun {
  protected:
-  void SetUp() override {
-    registry.SetString("Software\\Velmora\\Info", "SetupDir", "E:\\");
-    registry.SetString("Software\\Velmora\\Info", "SystemDir", "C:\\Velmora\\System");
-    fs.AddFolder("C:");
-    fs.AddFile("E:\\setup.exe");
-    fs.AddFolder("E:\\PCMaster");
-    for (const char* name : {"a.dat", "b.dat", "video.avi", "z.dat"}) {
-      fs.AddFile(std::string("E:\\System\\") + name);
-    }
-  }
+  void SetUp() override { testing::LayOutSmallCd(*this); }
 };
 
 TEST_F(RunThroughTheWindowTest, WhileOneCallBlocksTheWindowIsFreeAndShowsTheFileUnderWay) {
-  // A copy (the video, file 3), a listing (the CD's Help folder) and the final flush, each held
-  // in turn, as a scratched CD or a stuck stick holds them.
-  struct Row {
-    const char* name;
-    std::function<void(testing::FakeFileSystem&, testing::Gate&)> hold;
-    const char* label;  // what the window shows meanwhile
-  };
-  const Row rows[] = {
-      {"a copy",
-       [](auto& f, auto& gate) {
-         f.beforeCopy = [&gate](int number) {
-           if (number == 3) gate.Pass();
-         };
-       },
-       "3"},
-      {"a listing",
-       [](auto& f, auto& gate) {
-         f.beforeListing = [&gate](const std::string& pattern) {
-           if (pattern == "E:\\Help\\") gate.Pass();
-         };
-       },
-       "4"},
-      {"the flush",
-       [](auto& f, auto& gate) { f.beforeFlush = [&gate](const std::string&) { gate.Pass(); }; },
-       "4"},
-  };
-  for (const Row& row : rows) {
+  for (const testing::HeldCall& row : testing::HeldCalls()) {
     testing::FakeFileSystem held = fs;
     testing::Gate gate;
     row.hold(held, gate);

@@ -7,6 +7,7 @@
 
 #include "tests/fakes/fake_copy_run.h"
 #include "tests/fakes/fake_log_file.h"
+#include "tests/fakes/held_calls.h"
 
 namespace velmora {
 namespace {
@@ -85,13 +86,7 @@ TEST(RunLogTest, LocalTimeCarriesItsOffsetFromUtc) {
 class LoggedRunTest : public ::testing::Test, protected testing::FakeCopyRun {
  protected:
   void SetUp() override {
-    registry.SetString("Software\\Velmora\\Info", "SetupDir", "E:\\");
-    registry.SetString("Software\\Velmora\\Info", "SystemDir", "C:\\Velmora\\System");
-    fs.AddFolder("C:");
-    fs.AddFile("E:\\setup.exe");
-    fs.AddFolder("E:\\PCMaster");
-    for (const char* name : {"a.dat", "b.dat", "c.dat"})
-      fs.AddFile(std::string("E:\\System\\") + name);
+    testing::LayOutSmallCd(*this, {"a.dat", "b.dat", "c.dat"});
     file.folders.insert("/logs");
   }
   std::string Run(LoggedRun& run) {

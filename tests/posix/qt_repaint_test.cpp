@@ -19,6 +19,7 @@
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/fake_settings_store.h"
 #include "tests/fakes/fake_version_source.h"
+#include "tests/fakes/sandbox_cd.h"
 #include "tests/fakes/slow_source.h"
 #include "tests/support/gate.h"
 #include "tests/support/sandbox.h"
@@ -62,21 +63,7 @@ class PaintRecorder final : public QObject {
 };
 
 TEST(QtRepaintTest, TheLabelIsPaintedThroughoutASlowCopyWithTheFilesNumber) {
-  testing::Sandbox sandbox;
-  sandbox.WriteFile("cd/setup.exe", "x");
-  sandbox.MakeFolder("cd/PCMaster");
-  sandbox.WriteFile("cd/System/quick.dat", "quick");  // file 1, done in a moment
-  const std::string videoContent(32 << 20, 'v');
-  sandbox.WriteFile("cd/Help/video/video.avi", videoContent);  // file 2
-  sandbox.MakeFolder("install");
-  testing::FakeRegistry registry;
-  registry.SetString("Software\\Velmora\\Info", "SetupDir", sandbox.Path("cd") + "/");
-  registry.SetString("Software\\Velmora\\Info", "SystemDir",
-                     sandbox.Path("install/Velmora/System"));
-  testing::FakeSettingsStore store;
-  testing::FakeVersionSource versionSource;
-  InstallerSettings settings(registry, store);
-  WindowsVersion version(versionSource);
+  testing::SandboxCd cd(32, '/');  // file 1 quick, file 2 a video
   PosixFileSystem real;
 
   // Between the video's chunks the worker waits for the drive, then posts a stamped call to the
@@ -94,7 +81,7 @@ TEST(QtRepaintTest, TheLabelIsPaintedThroughoutASlowCopyWithTheFilesNumber) {
             &windowThread, [&postedWaits, posted] { postedWaits.push_back(Clock::now() - posted); },
             Qt::QueuedConnection);
       });
-  CopyProcedure procedure(source, settings, version, '/');
+  CopyProcedure procedure(source, cd.settings, cd.version, '/');
   QtCopyWindow window(procedure);
   procedure.SetProgressDisplay(window.runProgress());
   PaintRecorder recorder(video);
@@ -131,7 +118,7 @@ TEST(QtRepaintTest, TheLabelIsPaintedThroughoutASlowCopyWithTheFilesNumber) {
   exposed.stop();
 
   EXPECT_EQ(boxTitle, QString::fromUtf8(" Velmora"));
-  EXPECT_TRUE(sandbox.ReadFile("install/Velmora/Help/video/video.avi") == videoContent);
+  EXPECT_TRUE(cd.sandbox.ReadFile("install/Velmora/Help/video/video.avi") == cd.video);
 
   // 32 MiB in chunks of at most 4 MiB: the worker waited for the drive at least seven times.
   const int chunks = video.chunks.load();

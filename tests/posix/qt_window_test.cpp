@@ -22,6 +22,7 @@
 #include "platform/posix/posix_file_system.h"
 #include "tests/fakes/fake_copy_run.h"
 #include "tests/fakes/fake_version_source.h"
+#include "tests/fakes/held_calls.h"
 #include "tests/support/gate.h"
 #include "tests/support/sandbox.h"
 
@@ -289,44 +290,11 @@ TEST(QtWindowKeyboardTest, TheButtonGetsTheFocusBackWhenTheWindowIsActivatedAgai
 // or a stuck stick holds it: a copy (the run's third file), a listing, or the final flush.
 class QtWindowWhileACallBlocksTest : public ::testing::Test, protected testing::FakeCopyRun {
  protected:
-  void SetUp() override {
-    registry.SetString("Software\\Velmora\\Info", "SetupDir", "E:\\");
-    registry.SetString("Software\\Velmora\\Info", "SystemDir", "C:\\Velmora\\System");
-    fs.AddFolder("C:");
-    fs.AddFile("E:\\setup.exe");
-    fs.AddFolder("E:\\PCMaster");
-    for (const char* name : {"a.dat", "b.dat", "video.avi", "z.dat"}) {
-      fs.AddFile(std::string("E:\\System\\") + name);
-    }
-  }
+  void SetUp() override { testing::LayOutSmallCd(*this); }
 };
 
 TEST_F(QtWindowWhileACallBlocksTest, TheWindowAnswersIgnoresInputAndShowsTheFileUnderWay) {
-  struct Row {
-    const char* name;
-    std::function<void(testing::FakeFileSystem&, testing::Gate&)> hold;
-    const char* label;
-  };
-  const Row rows[] = {
-      {"a copy",
-       [](auto& f, auto& gate) {
-         f.beforeCopy = [&gate](int number) {
-           if (number == 3) gate.Pass();
-         };
-       },
-       "3"},
-      {"a listing",
-       [](auto& f, auto& gate) {
-         f.beforeListing = [&gate](const std::string& pattern) {
-           if (pattern == "E:\\Help\\") gate.Pass();
-         };
-       },
-       "4"},
-      {"the flush",
-       [](auto& f, auto& gate) { f.beforeFlush = [&gate](const std::string&) { gate.Pass(); }; },
-       "4"},
-  };
-  for (const Row& row : rows) {
+  for (const testing::HeldCall& row : testing::HeldCalls()) {
     testing::FakeFileSystem held = fs;
     testing::Gate gate;
     row.hold(held, gate);

@@ -12,6 +12,7 @@
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/fake_settings_store.h"
 #include "tests/fakes/fake_version_source.h"
+#include "tests/fakes/sandbox_cd.h"
 #include "tests/fakes/slow_source.h"
 #include "tests/support/sandbox.h"
 #include "tests/win32/window_probe.h"
@@ -58,26 +59,12 @@ void CALLBACK AnswerBox(HWND, UINT, UINT_PTR, DWORD) {
 }
 
 TEST(Win32ResponsiveTest, TheWindowAnswersThroughoutASlowCopy) {
-  testing::Sandbox sandbox;
-  sandbox.WriteFile("cd/setup.exe", "x");
-  sandbox.MakeFolder("cd/PCMaster");
-  sandbox.WriteFile("cd/System/quick.dat", "quick");
-  const std::string video(24 << 20, 'v');
-  sandbox.WriteFile("cd/Help/video/video.avi", video);
-  sandbox.MakeFolder("install");
-  testing::FakeRegistry registry;
-  registry.SetString("Software\\Velmora\\Info", "SetupDir", sandbox.Path("cd") + "\\");
-  registry.SetString("Software\\Velmora\\Info", "SystemDir",
-                     sandbox.Path("install/Velmora/System"));
-  testing::FakeSettingsStore store;
-  testing::FakeVersionSource versionSource{testing::kWindowsXp};
-  InstallerSettings settings(registry, store);
-  WindowsVersion version(versionSource);
+  testing::SandboxCd cd(24, '\\');
   PlatformServices services = MakePlatformServices();
   testing::SlowSource source(
       *services.fileSystem, [](std::string_view) { return true; },
       [] { Sleep(40); });  // the next chunk is slow to arrive
-  CopyProcedure procedure(source, settings, version, '\\');
+  CopyProcedure procedure(source, cd.settings, cd.version, '\\');
 
   TimedRun run(procedure);
   Win32CopyWindow window(run);
@@ -101,7 +88,7 @@ TEST(Win32ResponsiveTest, TheWindowAnswersThroughoutASlowCopy) {
   probe.Finish();
 
   EXPECT_EQ(procedure.ResultMessage, "");
-  EXPECT_TRUE(sandbox.ReadFile("install/Velmora/Help/video/video.avi") == video);
+  EXPECT_TRUE(cd.sandbox.ReadFile("install/Velmora/Help/video/video.avi") == cd.video);
   // At least six chunks of at most 4 MiB, 40 ms apart: the copy took a quarter of a second at
   // least, and every question asked while it went on was answered within 100 ms. What comes after
   // the run, its box, is the system's: Wine without a window manager holds the thread up to 2 s

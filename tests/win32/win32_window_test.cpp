@@ -15,6 +15,8 @@
 #include "platform/platform_services.h"
 #include "platform/win32/win32_text.h"
 #include "tests/fakes/fake_copy_run.h"
+#include "tests/fakes/held_calls.h"
+#include "tests/fakes/sandbox_cd.h"
 #include "tests/fakes/slow_source.h"
 #include "tests/support/gate.h"
 #include "tests/support/sandbox.h"
@@ -298,44 +300,11 @@ TEST(Win32WindowRunTest, ExecuteAgainstStandInSettingsShowsTheDriveMessage) {
 // or a stuck stick holds it: a copy (the run's third file), a listing, or the final flush.
 class Win32WindowWhileACallBlocksTest : public ::testing::Test, protected testing::FakeCopyRun {
  protected:
-  void SetUp() override {
-    registry.SetString("Software\\Velmora\\Info", "SetupDir", "E:\\");
-    registry.SetString("Software\\Velmora\\Info", "SystemDir", "C:\\Velmora\\System");
-    fs.AddFolder("C:");
-    fs.AddFile("E:\\setup.exe");
-    fs.AddFolder("E:\\PCMaster");
-    for (const char* name : {"a.dat", "b.dat", "video.avi", "z.dat"}) {
-      fs.AddFile(std::string("E:\\System\\") + name);
-    }
-  }
+  void SetUp() override { testing::LayOutSmallCd(*this); }
 };
 
 TEST_F(Win32WindowWhileACallBlocksTest, TheWindowAnswersIgnoresInputAndShowsTheFileUnderWay) {
-  struct Row {
-    const char* name;
-    std::function<void(testing::FakeFileSystem&, testing::Gate&)> hold;
-    const char* label;
-  };
-  const Row rows[] = {
-      {"a copy",
-       [](auto& f, auto& gate) {
-         f.beforeCopy = [&gate](int number) {
-           if (number == 3) gate.Pass();
-         };
-       },
-       "3"},
-      {"a listing",
-       [](auto& f, auto& gate) {
-         f.beforeListing = [&gate](const std::string& pattern) {
-           if (pattern == "E:\\Help\\") gate.Pass();
-         };
-       },
-       "4"},
-      {"the flush",
-       [](auto& f, auto& gate) { f.beforeFlush = [&gate](const std::string&) { gate.Pass(); }; },
-       "4"},
-  };
-  for (const Row& row : rows) {
+  for (const testing::HeldCall& row : testing::HeldCalls()) {
     testing::FakeFileSystem held = fs;
     testing::Gate gate;
     row.hold(held, gate);
@@ -495,21 +464,7 @@ bool IsFile(const std::string& path) {
 // next chunk, the partial copy goes, the record of the copy under way stays, the program ends
 // well within the 5 s Windows gives it; the next run completes the copy.
 TEST(Win32SessionEndTest, EndingTheSessionStopsACopyAndTheNextRunCompletesIt) {
-  testing::Sandbox sandbox;
-  sandbox.WriteFile("cd/setup.exe", "x");
-  sandbox.MakeFolder("cd/PCMaster");
-  sandbox.WriteFile("cd/System/a.dat", "a");
-  const std::string video(16 << 20, 'v');
-  sandbox.WriteFile("cd/Help/video/video.avi", video);
-  sandbox.MakeFolder("install");
-  testing::FakeRegistry registry;
-  registry.SetString("Software\\Velmora\\Info", "SetupDir", sandbox.Path("cd") + "\\");
-  registry.SetString("Software\\Velmora\\Info", "SystemDir",
-                     sandbox.Path("install/Velmora/System"));
-  testing::FakeSettingsStore store;
-  testing::FakeVersionSource versionSource{testing::kWindowsXp};
-  InstallerSettings settings(registry, store);
-  WindowsVersion version(versionSource);
+  testing::SandboxCd cd(16, '\\');
   PlatformServices services = MakePlatformServices();
   volatile LONG slowChunks = 0;
   testing::SlowSource source(
@@ -519,11 +474,11 @@ TEST(Win32SessionEndTest, EndingTheSessionStopsACopyAndTheNextRunCompletesIt) {
         InterlockedIncrement(&slowChunks);
         Sleep(40);  // a CD's next chunk is slow to arrive
       });
-  const std::string root = sandbox.Path("install/Velmora");
+  const std::string root = cd.sandbox.Path("install/Velmora");
   const std::string partial = root + "\\Help\\video\\video.avi.velmora-partial";
   const std::string marker = root + "\\" + kCopyMarkerName;
   {
-    CopyProcedure procedure(source, settings, version, '\\');
+    CopyProcedure procedure(source, cd.settings, cd.version, '\\');
     Win32CopyWindow window(procedure);
     ASSERT_TRUE(window.Create());
     ShowWindow(window.window(), SW_SHOW);
@@ -543,7 +498,7 @@ TEST(Win32SessionEndTest, EndingTheSessionStopsACopyAndTheNextRunCompletesIt) {
     std::vector<std::string> partialsAtExit{"not ended"};
     bool markerAtExit = false;
     record.atExit = [&] {
-      partialsAtExit = FilesNamedLike(sandbox.Path("install"), "velmora-partial");
+      partialsAtExit = FilesNamedLike(cd.sandbox.Path("install"), "velmora-partial");
       markerAtExit = IsFile(marker);
     };
     EXPECT_EQ(SendMessageW(window.window(), WM_QUERYENDSESSION, 0, 0), FALSE);
@@ -569,7 +524,7 @@ TEST(Win32SessionEndTest, EndingTheSessionStopsACopyAndTheNextRunCompletesIt) {
     EXPECT_FALSE(IsFile(root + "\\Help\\video\\video.avi"));
   }
   // The next run, as the next start of the program makes it.
-  CopyProcedure next(*services.fileSystem, settings, version, '\\');
+  CopyProcedure next(*services.fileSystem, cd.settings, cd.version, '\\');
   Win32CopyWindow window(next);
   ASSERT_TRUE(window.Create());
   SeenBox seen;
@@ -581,7 +536,7 @@ TEST(Win32SessionEndTest, EndingTheSessionStopsACopyAndTheNextRunCompletesIt) {
   KillTimer(nullptr, answering);
   EXPECT_EQ(seen.title, " Velmora");
   EXPECT_TRUE(next.completingEarlierRun());
-  EXPECT_TRUE(sandbox.ReadFile("install/Velmora/Help/video/video.avi") == video);
+  EXPECT_TRUE(cd.sandbox.ReadFile("install/Velmora/Help/video/video.avi") == cd.video);
   EXPECT_FALSE(IsFile(marker));
 }
 
