@@ -1,5 +1,9 @@
 #include "app/copy_window_controller.h"
 
+#include <cstdlib>
+
+#include "app/exit_codes.h"
+
 namespace velmora {
 
 std::string FailureBoxText(std::string_view resultMessage) {
@@ -10,14 +14,17 @@ std::string FailureBoxText(std::string_view resultMessage) {
 }
 
 void CopyWindowController::Shutdown() {
-  if (running_) runner_.RequestStop();
+  if (running_) {
+    runner_.RequestStop();
+    if (!worker_.WaitFor(kShutdownWait)) std::_Exit(ExitCodeFor(RunOutcome::kStopped));
+  }
   worker_.Join();
 }
 
 void CopyWindowController::OnExecute() {
   // Nothing re-enters: an activation that is not input (an accessibility press, a message from
-  // another program) does not start a second run inside the first.
-  if (running_) return;
+  // another program) starts no second run inside the first, nor while its box is open.
+  if (running_ || reporting_) return;
   view_.SetWindowInputEnabled(false);
   view_.SetButtonColour(kColourYellow);
   runner_.ResultMessage.clear();
@@ -105,6 +112,7 @@ void CopyWindowController::OnRunNews() {
 }
 
 void CopyWindowController::Report() {
+  reporting_ = true;
   if (!runner_.ResultMessage.empty()) {
     std::string text = FailureBoxText(runner_.ResultMessage);
     const std::string footnote = runner_.FailureFootnote();
@@ -116,6 +124,7 @@ void CopyWindowController::Report() {
     view_.SetButtonColour(kColourGreen);
     view_.SetButtonEnabled(false);
   }
+  reporting_ = false;
   view_.SetWindowInputEnabled(true);
 }
 

@@ -67,9 +67,13 @@ class CopyWindowController final : public ProgressDisplay {
   CopyWindowController(CopyWindowView& view, CopyRunner& runner,
                        Clock clock = &std::chrono::steady_clock::now)
       : view_(view), runner_(runner), clock_(std::move(clock)) {}
+  // How long a window that goes waits for a run it stops; then the program ends without it.
+  static constexpr std::chrono::seconds kShutdownWait{4};
+
   // A run still under way is stopped, and waited for.
   ~CopyWindowController() { Shutdown(); }
-  // The same, for a window that is about to go: its worker then posts nothing more to it.
+  // The same, for a window that is about to go: its worker then posts nothing more to it. A
+  // worker held in a call that does not return ends the program after kShutdownWait.
   void Shutdown();
 
   // The Execute button was activated: a run starts, unless one is under way.
@@ -77,6 +81,8 @@ class CopyWindowController final : public ProgressDisplay {
   // What a run has to say, on the window's thread.
   void OnRunNews();
   bool runUnderWay() const { return running_; }
+  // How the last run ended; read once it has.
+  RunOutcome lastOutcome() const { return runner_.Outcome; }
 
   // The session or the program is ending: the run under way stops at its next file or chunk,
   // and when it has ended `ended` is called in place of its report. Without a run, nothing.
@@ -105,6 +111,7 @@ class CopyWindowController final : public ProgressDisplay {
 
   // The window's thread's own.
   bool running_ = false;
+  bool reporting_ = false;  // a run's box is open: its handler has not returned yet
   std::function<void()> onStoppedRunEnded_;
   std::chrono::steady_clock::time_point lastRepaint_{};
 };

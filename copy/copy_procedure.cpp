@@ -66,7 +66,11 @@ void CopyProcedure::RunCopy() {
   failures_ = {};
   completing_ = false;
   trustStamps_ = false;
+  failedCopyLeftAFile_ = false;
+  written_.clear();
   earlierRecordSet_ = false;
+  SourceRoot.clear();
+  InstallRoot.clear();
   Outcome = RunOutcome::kCompleted;
   EntryName.clear();
   const ListingEnder listingEnder(fileSystem_);
@@ -282,20 +286,38 @@ bool CopyProcedure::AlreadyCopied(const std::string& source, const std::string& 
   // Only a run completing an earlier one whose copies all reached the disk skips files: a copy
   // is named only once whole and on the disk, so one of the same size and time as its source is
   // a whole copy.
-  if (!completing_ || !trustStamps_) return false;
+  if (!completing_ || !trustStamps_ || written_.count(destination) != 0) return false;
   FileStamp from;
   FileStamp to;
   return fileSystem_.GetFileStamp(source, from).ok() &&
          fileSystem_.GetFileStamp(destination, to).ok() && from.Matches(to);
 }
 
-void CopyProcedure::MakeReplaceable(const std::string& destination) {
-  // Copies carry the CD's read-only attribute, and a read-only file cannot be replaced: an
-  // earlier copy that is to be replaced is made writable just before, and nothing else is changed.
+FsStatus CopyProcedure::Copy(const std::string& source, const std::string& destination) {
+  written_.insert(destination);
+  FsStatus copied = fileSystem_.CopyFileOver(source, destination, *this);
+  // Copies carry the CD's read-only attribute, and a read-only file is not replaced: an earlier
+  // copy in the way is made writable once a copy is about to replace it, and only then.
   uint32_t attributes = 0;
-  if (fileSystem_.GetAttributes(destination, attributes).ok() &&
-      (attributes & (kAttributeDirectory | kAttributeReadOnly)) == kAttributeReadOnly) {
-    fileSystem_.ClearReadOnly(destination);  // when this fails, the copy's failure says why
+  if (!copied.ok() && !Stopping() && fileSystem_.GetAttributes(destination, attributes).ok() &&
+      (attributes & (kAttributeDirectory | kAttributeReadOnly)) == kAttributeReadOnly &&
+      fileSystem_.ClearReadOnly(destination).ok()) {
+    copied = fileSystem_.CopyFileOver(source, destination, *this);
+  }
+  return copied;
+}
+
+void CopyProcedure::NoteFailedCopy(const std::string& destination, FsStatus status) {
+  ++failures_.filesNotCopied;
+  NoteFailure(destination, status);
+  // What stands under the name is not the CD's file: it goes, so that no later run can take it
+  // for a whole copy by its size and time.
+  if (!fileSystem_.RemoveFile(destination).ok()) failedCopyLeftAFile_ = true;
+}
+
+void CopyProcedure::NoteLostCopies() {
+  for (const FileSystem::LostCopy& lost : fileSystem_.TakeLostCopies()) {
+    NoteFailedCopy(lost.destination, FsStatus{lost.error});
   }
 }
 
@@ -327,12 +349,9 @@ void CopyProcedure::CopyFolderFiles(const std::string& listedFolder,
         progress_->SetProgressText(std::to_string(CopiedFileCount));
         const std::string target = destination + separator_ + EntryName;
         if (!AlreadyCopied(source, target)) {
-          MakeReplaceable(target);
-          const FsStatus copied = fileSystem_.CopyFileOver(source, target, *this);
-          if (!copied.ok() && !Stopping()) {
-            ++failures_.filesNotCopied;
-            NoteFailure(target, copied);
-          }
+          const FsStatus copied = Copy(source, target);
+          if (!copied.ok() && !Stopping()) NoteFailedCopy(target, copied);
+          NoteLostCopies();
         }
       }
     }
@@ -351,6 +370,7 @@ void CopyProcedure::FinishRun() {
   // its copies are on the disk: a power loss could leave a file of the right size and time with
   // no content, and it would be taken as copied for good.
   const FsStatus flushed = fileSystem_.FlushCopies(InstallRoot);
+  NoteLostCopies();
   if (!flushed.ok()) {
     failures_.notWrittenToDisk = true;
     NoteFailure(InstallRoot, flushed);
@@ -360,7 +380,9 @@ void CopyProcedure::FinishRun() {
   if (failures_.any()) {
     // The record stays, and the maker mark, so the next run completes this copy. Once every copy
     // that stands is known to be on the disk, that run may skip the ones whose stamps match.
-    if (flushed.ok()) fileSystem_.WriteHiddenFileDurably(marker, CopyMarkerText(true));
+    if (flushed.ok() && !failedCopyLeftAFile_) {
+      fileSystem_.WriteHiddenFileDurably(marker, CopyMarkerText(true));
+    }
     ResultMessage = messages::CopyFailureText(failures_);
     Outcome = RunOutcome::kFailed;
     return;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 
 #include "copy/copy_runner.h"
 #include "copy/messages.h"
@@ -72,7 +73,9 @@ class CopyProcedure final : public CopyRunner, private CopyProgress {
   void NoteFailure(const std::string& path, FsStatus status);
   void CopyFolderFiles(const std::string& listedFolder, const std::string& destination);
   bool AlreadyCopied(const std::string& source, const std::string& destination);
-  void MakeReplaceable(const std::string& destination);
+  FsStatus Copy(const std::string& source, const std::string& destination);
+  void NoteFailedCopy(const std::string& destination, FsStatus status);
+  void NoteLostCopies();
   void FinishRun();
   bool Stopping() const { return stopRequested_.load(std::memory_order_relaxed); }
   bool ChunkCopied() override { return !Stopping(); }
@@ -90,6 +93,12 @@ class CopyProcedure final : public CopyRunner, private CopyProgress {
   messages::CopyFailures failures_;
   bool completing_ = false;
   bool trustStamps_ = false;
+  // Whether a destination file that a failed copy left (an older one, of unknown worth) may
+  // still stand: then no later run may trust any stamp.
+  bool failedCopyLeftAFile_ = false;
+  // Where this run has copied to: a name that two CD folders share is copied each time, the
+  // later over the earlier, whatever the stamps say.
+  std::unordered_set<std::string> written_;
   bool earlierRecordSet_ = false;
   std::atomic<bool> stopRequested_{false};
 };

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velmora {
 
@@ -129,6 +130,15 @@ class FileSystem {
   // system that holds `folder` on stable storage, names included: once this succeeds, a power
   // loss takes none of them back. On failure the copies not yet named are dropped.
   virtual FsStatus FlushCopies(std::string_view folder) = 0;
+
+  // A copy that CopyFileOver reported as made, but that was lost before it could be named (the
+  // disk failed its flush), with the system's error.
+  struct LostCopy {
+    std::string destination;
+    int error = 0;
+  };
+  // The copies lost since the last call, in the order they were made.
+  virtual std::vector<LostCopy> TakeLostCopies() = 0;
 
   // Removes what copies that were cut off left under their temporary names in `folder`.
   virtual FsStatus RemoveLeftoverCopies(std::string_view folder) = 0;

@@ -27,7 +27,7 @@ imports=$(awk '/DLL Name:/ { dll = tolower($3); next }
                dll != "" && /^\t[0-9a-f]+\t +[0-9]+  / { print dll, tolower($3) }' <<<"$headers")
 [[ -n $imports ]] || problem "no imports found in $exe"
 
-xp_dlls=" kernel32.dll user32.dll gdi32.dll advapi32.dll msvcrt.dll comctl32.dll shell32.dll ole32.dll uxtheme.dll comdlg32.dll version.dll "
+xp_dlls=" kernel32.dll user32.dll gdi32.dll advapi32.dll msvcrt.dll comctl32.dll shell32.dll ole32.dll uxtheme.dll comdlg32.dll version.dll winmm.dll "
 while read -r dll count; do
   echo "imports: $dll $count functions"
   [[ $xp_dlls == *" $dll "* ]] || problem "imports from $dll, which is not one of XP's system DLLs"

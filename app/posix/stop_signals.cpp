@@ -4,29 +4,34 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 
 namespace velmora {
 namespace {
 
 std::atomic<int> g_firstSignal{0};
-CopyRunner* g_run = nullptr;
+std::atomic<CopyRunner*> g_run{nullptr};
 int g_pipe[2] = {-1, -1};
 
-// Async-signal-safe: an atomic exchange, a flag set in the run, a write and _exit.
+// Async-signal-safe: atomics, a flag set in the run, a write and _exit; errno as it was.
 extern "C" void OnStopSignal(int signal) {
   int none = 0;
   if (!g_firstSignal.compare_exchange_strong(none, signal)) _exit(128 + signal);
-  if (g_run != nullptr) g_run->RequestStop();
+  if (CopyRunner* run = g_run.load(); run != nullptr) run->RequestStop();
+  const int savedErrno = errno;
   const char byte = 1;
-  [[maybe_unused]] const ssize_t written = ::write(g_pipe[1], &byte, 1);
+  if (g_pipe[1] >= 0) [[maybe_unused]]
+    const ssize_t written = ::write(g_pipe[1], &byte, 1);
+  errno = savedErrno;
 }
 
 }  // namespace
 
 StopSignals::StopSignals(CopyRunner& run) {
   static_assert(std::atomic<int>::is_always_lock_free);
-  g_run = &run;
+  static_assert(std::atomic<CopyRunner*>::is_always_lock_free);
+  g_run.store(&run);
   g_firstSignal.store(0);
   if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) g_pipe[0] = g_pipe[1] = -1;
   struct sigaction action {};
@@ -40,7 +45,7 @@ StopSignals::StopSignals(CopyRunner& run) {
 StopSignals::~StopSignals() {
   std::signal(SIGTERM, SIG_DFL);
   std::signal(SIGINT, SIG_DFL);
-  g_run = nullptr;
+  g_run.store(nullptr);
   for (int& fd : g_pipe) {
     if (fd >= 0) ::close(fd);
     fd = -1;

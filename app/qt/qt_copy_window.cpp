@@ -143,7 +143,11 @@ void QtCopyWindow::ShowMessageBox(std::string_view text, std::string_view title)
   box.exec();
 }
 
-void QtCopyWindow::SetProgressText(std::string_view text) { progress_->setText(ToQString(text)); }
+void QtCopyWindow::SetProgressText(std::string_view text) {
+  progress_->setText(ToQString(text));
+  // Painted now, not when the loop comes to it: the run's last word shows before its box.
+  progress_->repaint();
+}
 
 void QtCopyWindow::PostRunNews() {
   // A queued call: posted to the window's thread, never waited for.

@@ -1,5 +1,6 @@
 #include "app/win32/win32_copy_window.h"
 
+#include <mmsystem.h>
 #include <uxtheme.h>
 #include <vssym32.h>
 
@@ -258,6 +259,8 @@ void Win32CopyWindow::ShowMessageBox(std::string_view text, std::string_view tit
 
 void Win32CopyWindow::SetProgressText(std::string_view text) {
   SetWindowTextW(progress_, Utf8ToWide(text).c_str());
+  // Painted now, not when the queue comes to it: the run's last word shows before its box.
+  UpdateWindow(progress_);
 }
 
 void Win32CopyWindow::PostRunNews() {
@@ -270,6 +273,13 @@ void Win32CopyWindow::PostRunNewsAfter(std::chrono::milliseconds delay) {
 }
 
 void Win32CopyWindow::SetRunUnderWay(bool underWay) {
+  // The system's timer ticks every 15.6 ms unless asked for more: the label's timer, due within
+  // 16 ms of a change, would slip to the next tick but one. Asked for 1 ms while a run is shown.
+  if (underWay) {
+    timeBeginPeriod(1);
+  } else {
+    timeEndPeriod(1);
+  }
   // Vista and later show the reason when the user ends the session during a run; XP has no
   // such call, and the answer to WM_QUERYENDSESSION alone holds the session there.
   if (underWay && sessionEnd_.createBlockReason) {
@@ -285,8 +295,9 @@ void Win32CopyWindow::EndSession() {
   // The session ends although a run is under way: the run stops at its next chunk, its partial
   // copy goes, its record stays for the next run to complete it, and the program ends in time.
   if (!controller_.runUnderWay()) return;
-  controller_.StopRunAndWait(kSessionEndWait);
-  sessionEnd_.endProgram(kExitStopped);
+  // The code of the run's outcome: stopped, or what it came to if it ended before the stop.
+  const bool ended = controller_.StopRunAndWait(kSessionEndWait);
+  sessionEnd_.endProgram(ended ? ExitCodeFor(controller_.lastOutcome()) : kExitStopped);
 }
 
 void Win32CopyWindow::DrawButton(const DRAWITEMSTRUCT& item) const {

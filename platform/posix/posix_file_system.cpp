@@ -45,6 +45,8 @@ bool IsHiddenName(std::string_view name) { return !name.empty() && name.front() 
 
 }  // namespace
 
+PosixFileSystem::PosixFileSystem() : processId_(std::to_string(::getpid())) {}
+
 PosixFileSystem::~PosixFileSystem() {
   EndListing();
   // Copies never named are not left behind under their temporary names.
@@ -354,27 +356,31 @@ FsStatus PosixFileSystem::CopyFileOver(std::string_view source, std::string_view
     // account replace it, as Windows lets every user of a shared folder clear the attribute.
     if ((existing.st_mode & 0222) == 0 && existing.st_uid == ::geteuid()) return FsStatus{EACCES};
   }
-  // The source's permission bits travel with the copy (less the umask), as with the platform's
-  // own copy: a read-only CD file arrives read-only.
-  const mode_t mode = info.st_mode & 07777;
-
-  const std::string temporary = FolderOf(target) + "/" + std::string(kTemporaryPrefix) +
-                                std::to_string(::getpid()) + "." +
+  const std::string folder = FolderOf(target);
+  const std::string temporary = folder + "/" + std::string(kTemporaryPrefix) + processId_ + "." +
                                 std::to_string(++temporaryCount_);
-  // Written with the owner's write permission, which the source's bits may lack: the name is
-  // replaced when the copy is named, and the bits are set before.
-  FileDescriptor out(OpenNew(temporary, mode | S_IWUSR));
+  // The source's permission bits travel with the copy, less the umask, as with the platform's own
+  // copy: a read-only CD file arrives read-only. The descriptor writes all the same.
+  FileDescriptor out(OpenNew(temporary, info.st_mode & 0777));
   if (out.get() < 0) return FsStatus{errno};
 
   const timespec times[2] = {info.st_atim, info.st_mtim};
   int error = 0;
   pacer_.StartFile();
   if (!CopyContent(in.get(), out.get(), info.st_size, pacer_, progress) ||
-      ::fchmod(out.get(), mode) != 0 || ::futimens(out.get(), times) != 0) {
+      ::futimens(out.get(), times) != 0) {
     error = errno;
   }
-  struct stat written {};
-  if (error == 0 && ::fstat(out.get(), &written) != 0) error = errno;
+  // The file system it lies on, looked up once a folder.
+  if (error == 0 && folder != deviceFolder_) {
+    struct stat written {};
+    if (::fstat(out.get(), &written) == 0) {
+      deviceFolder_ = folder;
+      folderDevice_ = written.st_dev;
+    } else {
+      error = errno;
+    }
+  }
   // Before Linux 5.8 only a flush of the file itself reports a failure to write it.
   if (error == 0 && !SyncfsReportsFailures() && ::fdatasync(out.get()) != 0) error = errno;
   if (!out.Close() && error == 0) error = errno;  // a late write error
@@ -383,26 +389,30 @@ FsStatus PosixFileSystem::CopyFileOver(std::string_view source, std::string_view
     return FsStatus{error};
   }
 
-  // Copies on another file system than those waiting are named first: one flush covers one.
-  if (flushWatch_ >= 0 && flushWatchDevice_ != written.st_dev) {
-    if (const int failure = NameWaitingCopies(); failure != 0 && flushFailure_ == 0) {
-      flushFailure_ = failure;
-    }
+  // Copies on another file system than those waiting are named first, and their names put on
+  // their disk: one flush covers one file system.
+  if (flushWatch_ >= 0 && flushWatchDevice_ != folderDevice_) {
+    int failure = NameWaitingCopies();
+    if (failure == 0) failure = FlushFileSystem(flushWatch_);
+    if (failure != 0 && flushFailure_ == 0) flushFailure_ = failure;
     ::close(std::exchange(flushWatch_, -1));
   }
   if (flushWatch_ < 0) {
-    flushWatch_ = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    flushWatchDevice_ = written.st_dev;
+    flushWatch_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    flushWatchDevice_ = folderDevice_;
   }
   waiting_.push_back({temporary, target});
-  waitingBytes_ += static_cast<uint64_t>(written.st_size);
+  waitingBytes_ += static_cast<uint64_t>(info.st_size);
   if (waiting_.size() >= kBatchFiles || waitingBytes_ >= kBatchBytes) {
-    if (const int failure = NameWaitingCopies(); failure != 0) {
-      if (flushFailure_ == 0) flushFailure_ = failure;
-      return FsStatus{failure};  // this copy was among those lost
+    if (const int failure = NameWaitingCopies(); failure != 0 && flushFailure_ == 0) {
+      flushFailure_ = failure;
     }
   }
   return {};
+}
+
+std::vector<FileSystem::LostCopy> PosixFileSystem::TakeLostCopies() {
+  return std::exchange(lost_, {});
 }
 
 int PosixFileSystem::FlushFileSystem(int fd) {
@@ -415,11 +425,14 @@ int PosixFileSystem::NameWaitingCopies() {
   std::vector<WaitingCopy> copies = std::exchange(waiting_, {});
   waitingBytes_ = 0;
   // Their data on the disk first: a name then never stands for a copy a power loss takes back.
-  int failure = SyncfsReportsFailures() ? FlushFileSystem(flushWatch_) : 0;
+  const int flushed = SyncfsReportsFailures() ? FlushFileSystem(flushWatch_) : 0;
+  int failure = flushed;
   for (const WaitingCopy& copy : copies) {
-    if (failure == 0 && ::rename(copy.temporary.c_str(), copy.target.c_str()) == 0) continue;
-    if (failure == 0) failure = errno;
+    if (flushed == 0 && ::rename(copy.temporary.c_str(), copy.target.c_str()) == 0) continue;
+    const int error = flushed != 0 ? flushed : errno;
+    if (failure == 0) failure = error;
     ::unlink(copy.temporary.c_str());
+    lost_.push_back({copy.target, error});
   }
   return failure;
 }
@@ -436,11 +449,10 @@ FsStatus PosixFileSystem::FlushCopies(std::string_view folder) {
   struct stat asked {};
   const bool sameFileSystem = watch.get() >= 0 && at.get() >= 0 && ::fstat(at.get(), &asked) == 0 &&
                               asked.st_dev == flushWatchDevice_;
-  if (at.get() >= 0) {
-    if (const int flushed = FlushFileSystem(sameFileSystem ? watch.get() : at.get());
-        failure == 0) {
-      failure = flushed;
-    }
+  // The copies' file system, and the folder's when it is another.
+  for (const int fd : {watch.get(), sameFileSystem ? -1 : at.get()}) {
+    if (fd < 0) continue;
+    if (const int flushed = FlushFileSystem(fd); failure == 0) failure = flushed;
   }
   return FsStatus{failure};
 }
@@ -472,8 +484,8 @@ FsStatus PosixFileSystem::WriteHiddenFileDurably(std::string_view path, std::str
   if (HasNul(path)) return FsStatus{EINVAL};
   const std::string target(path);
   // Written whole under another name, then named: a power loss leaves the old file or the new.
-  const std::string temporary = FolderOf(target) + "/" + std::string(kTemporaryPrefix) +
-                                std::to_string(::getpid()) + ".record";
+  const std::string temporary =
+      FolderOf(target) + "/" + std::string(kTemporaryPrefix) + processId_ + ".record";
   FileDescriptor out(OpenNew(temporary, 0644));
   if (out.get() < 0) return FsStatus{errno};
   FsStatus status = WriteAll(out.get(), content);

@@ -15,6 +15,7 @@ namespace velmora {
 // is never listed nor copied.
 class PosixFileSystem final : public FileSystem {
  public:
+  PosixFileSystem();
   ~PosixFileSystem() override;
 
   FsStatus FindFirst(std::string_view pattern, ListingFilter filter, std::string& name) override;
@@ -28,6 +29,7 @@ class PosixFileSystem final : public FileSystem {
   FsStatus CopyFileOver(std::string_view source, std::string_view destination,
                         CopyProgress& progress) override;
   FsStatus FlushCopies(std::string_view folder) override;
+  std::vector<LostCopy> TakeLostCopies() override;
   FsStatus RemoveLeftoverCopies(std::string_view folder) override;
   FsStatus WriteHiddenFileDurably(std::string_view path, std::string_view content) override;
   FsStatus ReadSmallFile(std::string_view path, size_t limit,
@@ -61,7 +63,12 @@ class PosixFileSystem final : public FileSystem {
   ChunkPacer pacer_;
   std::vector<WaitingCopy> waiting_;
   uint64_t waitingBytes_ = 0;
+  std::vector<LostCopy> lost_;
+  std::string processId_;  // in the temporary names, which another process's never meet
   unsigned long temporaryCount_ = 0;
+  // The file system of the folder copied into last.
+  std::string deviceFolder_;
+  dev_t folderDevice_ = 0;
   // Opened on the file system of the copies waiting to be named: its flush reports the write-back
   // failures of that file system since it opened, and none from before.
   int flushWatch_ = -1;

@@ -257,22 +257,23 @@ FsStatus Win32FileSystem::FlushCopies(std::string_view folder) {
 
 FsStatus Win32FileSystem::RemoveLeftoverCopies(std::string_view folder) {
   if (HasNul(folder)) return kInvalidName;
-  const std::wstring base = SystemPath(std::string(folder) + "\\");
+  const std::string base = std::string(folder) + "\\";
   WIN32_FIND_DATAW entry{};
-  HANDLE found = FindFirstFileW((base + L"*" + Utf8ToWide(kPartialSuffix)).c_str(), &entry);
+  HANDLE found = FindFirstFileW(SystemPath(base + "*" + kPartialSuffix).c_str(), &entry);
   if (found == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     return IsNotFound(error) ? FsStatus{} : FsStatus{static_cast<int>(error)};
   }
-  std::vector<std::wstring> leftovers;
+  std::vector<std::string> leftovers;
   do {
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-      leftovers.push_back(entry.cFileName);
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      leftovers.push_back(WideToUtf8(entry.cFileName));
+    }
   } while (FindNextFileW(found, &entry));
   FindClose(found);
   FsStatus status;
-  for (const std::wstring& name : leftovers) {
-    const std::wstring path = base + name;
+  for (const std::string& name : leftovers) {
+    const std::wstring path = SystemPath(base + name);
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);  // hidden, and maybe read-only
     if (!DeleteFileW(path.c_str()) && status.ok() && !IsNotFound(GetLastError())) {
       status = LastError();

@@ -25,6 +25,8 @@ class Win32FileSystem final : public FileSystem {
   FsStatus CopyFileOver(std::string_view source, std::string_view destination,
                         CopyProgress& progress) override;
   FsStatus FlushCopies(std::string_view folder) override;
+  // None: a copy is named as soon as it is on the disk.
+  std::vector<LostCopy> TakeLostCopies() override { return {}; }
   FsStatus RemoveLeftoverCopies(std::string_view folder) override;
   FsStatus WriteHiddenFileDurably(std::string_view path, std::string_view content) override;
   FsStatus ReadSmallFile(std::string_view path, size_t limit,

@@ -47,8 +47,10 @@ bool Win32LogFile::Replace(const std::string& from, const std::string& to) {
 }
 
 bool Win32LogFile::Append(const std::string& path, std::string_view text) {
+  // Shared, so that a log that many computers append to, or one open in a viewer, takes the entry.
   HANDLE file = CreateFileW(Win32FileSystem::SystemPath(path).c_str(), FILE_APPEND_DATA,
-                            FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER size{};
   std::string bytes;

@@ -189,6 +189,17 @@ TEST_F(CopyWindowControllerTest, ASecondActivationDuringARunStartsNothing) {
   EXPECT_EQ(view.boxes.size(), 1u);
 }
 
+TEST_F(CopyWindowControllerTest, AnActivationWhileTheBoxIsOpenStartsNothing) {
+  // The box runs a loop of its own: a press that is not input (an accessibility press, a click
+  // another program sends) can come then.
+  runner.nextResult = "x";
+  view.onBox = [this] { controller.OnExecute(); };
+  Execute();
+  EXPECT_EQ(runner.runs, 1);
+  EXPECT_FALSE(controller.runUnderWay());
+  EXPECT_EQ(view.events.back(), "window enabled");
+}
+
 TEST_F(CopyWindowControllerTest, AStoppedRunEndsWithoutABox) {
   testing::Gate running;
   runner.during = [&] { running.Pass(); };

@@ -353,6 +353,60 @@ TEST_F(CopyRunTest, ADiskThatFillsDuringTheVideos) {
   EXPECT_FALSE(fs.Exists(Dest("Help\\video\\clip1.avi")));
 }
 
+TEST_F(CopyRunTest, AFileACopyFailedOverIsNeverTakenForAWholeCopy) {
+  // Left by an earlier run whose flush was never known: the size and time of the CD's file, but
+  // not its content. This run cannot replace it (the CD's sector is unreadable).
+  store.Set("Velmora", "CdCopy", "UnderWay", kRoot);
+  fs.AddFile(Dest("System\\sys3.dat"), std::string(22, '\0'));  // as long as the CD's file
+  fs.SetModified(Dest("System\\sys3.dat"), fs.Modified("E:\\System\\sys3.dat"));
+  fs.FailCopy("E:\\System\\sys3.dat");
+  ASSERT_NE(Run(), "");
+  // It is gone, so the next run, trusting the stamps of this run's copies, copies it again.
+  EXPECT_FALSE(fs.Exists(Dest("System\\sys3.dat")));
+  EXPECT_EQ(Marker(), "trusted");
+  fs.ClearFailures();
+  EXPECT_EQ(Run(), "");
+  EXPECT_EQ(fs.Content(Dest("System\\sys3.dat")), "content of System\\sys3.dat");
+
+  // Where it cannot be removed, no stamp is trusted: the next run copies everything.
+  testing::FakeFileSystem stuck = fs;
+  stuck.AddFile(Dest("Help\\index.htm"), "stale");
+  stuck.AddFile(Dest(".velmora-cdcopy-under-way"), CopyMarkerText(true), /*hidden=*/true);
+  stuck.FailCopy("E:\\Help\\index.htm");
+  stuck.FailRemove(Dest("Help\\index.htm"));
+  CopyProcedure run(stuck, settings, version, '\\');
+  ASSERT_NE(RunWith(run), "");
+  EXPECT_EQ(Marker(stuck), "not trusted");
+}
+
+TEST_F(CopyRunTest, ANameTwoCdFoldersShareIsCopiedEachTimeTheLaterOverTheEarlier) {
+  // PCMaster and the maker's basic circuits both go to Folder_1; a retry that trusts stamps still
+  // copies both, so the later one stands, whatever the copy it replaces looked like.
+  fs.AddFile("E:\\PCMaster\\shared.lad", "from PCMaster");
+  fs.AddFile("E:\\M\\基本回路\\shared.lad", "from the basic circuits");
+  fs.FailCopy("E:\\System\\sys1.dat");
+  ASSERT_NE(Run(), "");
+  ASSERT_EQ(Marker(), "trusted");
+  fs.ClearFailures();
+  fs.journal.clear();
+  fs.namesWaitForTheFlush = true;
+  EXPECT_EQ(Run(), "");
+  EXPECT_EQ(
+      std::count(fs.journal.begin(), fs.journal.end(), "copy " + Dest("Folder_1\\shared.lad")), 2);
+  EXPECT_EQ(fs.Content(Dest("Folder_1\\shared.lad")), "from the basic circuits");
+}
+
+TEST_F(CopyRunTest, CopiesLostBeforeTheyWereNamedAreFailuresWithTheirReason) {
+  fs.beforeFlush = [this](const std::string&) {
+    fs.lostCopies = {{Dest("Help\\video\\clip1.avi"), testing::FakeFileSystem::kErrorNotReady},
+                     {Dest("Help\\video\\clip2.avi"), testing::FakeFileSystem::kErrorNotReady}};
+  };
+  EXPECT_EQ(Run(), Failure("ファイル２個をコピーできませんでした。", Dest("Help\\video\\clip1.avi"),
+                           testing::FakeFileSystem::kErrorNotReady));
+  EXPECT_EQ(procedure.failures().notes.size(), 2u);
+  EXPECT_FALSE(fs.Exists(Dest("Help\\video\\clip2.avi")));
+}
+
 TEST_F(CopyRunTest, ARunKilledAfterItsThirdFileIsCompletedByTheNextWhoeverRunsIt) {
   fs.beforeCopy = [](int number) {
     if (number == 4) throw ProcessKilled();

@@ -98,6 +98,7 @@ FsStatus FakeFileSystem::CreateFolder(std::string_view path) {
 FsStatus FakeFileSystem::FlushCopies(std::string_view folder) {
   flushedFolders.emplace_back(folder);
   journal.push_back("flush " + flushedFolders.back());
+  for (auto& [path, entry] : std::exchange(waitingForNames_, {})) Put(path, entry);
   if (beforeFlush) beforeFlush(flushedFolders.back());
   return FsStatus{flushFailure_};
 }
@@ -146,6 +147,9 @@ FsStatus FakeFileSystem::ReadSmallFile(std::string_view path, size_t limit,
 FsStatus FakeFileSystem::RemoveFile(std::string_view path) {
   const std::string p(path);
   journal.push_back("remove " + p);
+  if (const auto failure = removeFailures_.find(p); failure != removeFailures_.end()) {
+    return FsStatus{failure->second};
+  }
   const auto it = entries_.find(p);
   if (it == entries_.end()) return {};
   if (it->second.folder) return FsStatus{kErrorAccessDenied};
@@ -167,6 +171,16 @@ FsStatus FakeFileSystem::CopyFileOver(std::string_view source, std::string_view 
                                       CopyProgress& progress) {
   const std::string from(source);
   const std::string to(destination);
+  // As the platform's copy: a read-only or hidden file in the way is not replaced, and that is
+  // known before anything is read.
+  if (const auto copied = entries_.find(from); copied != entries_.end() && !copied->second.folder) {
+    if (const auto existing = entries_.find(to);
+        existing != entries_.end() && !existing->second.folder &&
+        (existing->second.readOnly || existing->second.hidden)) {
+      journal.push_back("refused " + to);
+      return FsStatus{kErrorAccessDenied};
+    }
+  }
   ++copyCount;
   journal.push_back("copy " + to);
   if (beforeCopy) beforeCopy(copyCount);
@@ -183,12 +197,7 @@ FsStatus FakeFileSystem::CopyFileOver(std::string_view source, std::string_view 
   const auto it = entries_.find(from);
   if (it == entries_.end() || it->second.folder) return FsStatus{2};
   if (!IsFolder(Parent(to))) return FsStatus{kErrorPathNotFound};
-  if (const auto existing = entries_.find(to); existing != entries_.end()) {
-    // As the platform copy: a read-only or hidden file in the way is not replaced.
-    if (existing->second.folder || existing->second.readOnly || existing->second.hidden) {
-      return FsStatus{kErrorAccessDenied};
-    }
-  }
+  if (IsFolder(to)) return FsStatus{kErrorAccessDenied};
   if (it->second.content.size() > freeSpace_) {
     freeSpace_ = 0;
     return FsStatus{kErrorDiskFull};
@@ -196,7 +205,11 @@ FsStatus FakeFileSystem::CopyFileOver(std::string_view source, std::string_view 
   if (freeSpace_ != UINT64_MAX) freeSpace_ -= it->second.content.size();
   Entry copy = it->second;
   copy.hidden = copy.system = false;
-  Put(to, copy);
+  if (namesWaitForTheFlush) {
+    waitingForNames_.emplace_back(to, copy);
+  } else {
+    Put(to, copy);
+  }
   return {};
 }
 

@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -55,6 +56,10 @@ class FakeFileSystem : public FileSystem {
   }
   // Flushes fail with `error`.
   void FailFlush(int error = kErrorNotReady) { flushFailure_ = error; }
+  // Removals of `path` fail.
+  void FailRemove(const std::string& path, int error = kErrorAccessDenied) {
+    removeFailures_[path] = error;
+  }
   // Durable writes of `path` fail.
   void FailWrite(const std::string& path, int error = kErrorAccessDenied) {
     writeFailures_[path] = error;
@@ -66,8 +71,12 @@ class FakeFileSystem : public FileSystem {
     copyFailures_.clear();
     createFailures_.clear();
     writeFailures_.clear();
+    removeFailures_.clear();
     nextFailure_ = {};
   }
+  // Copies take their names only at the next flush, in the order they were made, as the Linux
+  // back-end names them.
+  bool namesWaitForTheFlush = false;
   // Copies fail with "disk full" once this many more content bytes have been written.
   void SetFreeSpace(uint64_t bytes) { freeSpace_ = bytes; }
   // Called before each copy with the copy's number, counted from 1.
@@ -115,6 +124,7 @@ class FakeFileSystem : public FileSystem {
   FsStatus CopyFileOver(std::string_view source, std::string_view destination,
                         CopyProgress& progress) override;
   FsStatus FlushCopies(std::string_view folder) override;
+  std::vector<LostCopy> TakeLostCopies() override { return std::exchange(lostCopies, {}); }
   FsStatus RemoveLeftoverCopies(std::string_view folder) override;
   FsStatus WriteHiddenFileDurably(std::string_view path, std::string_view content) override;
   FsStatus ReadSmallFile(std::string_view path, size_t limit,
@@ -129,10 +139,12 @@ class FakeFileSystem : public FileSystem {
   std::vector<std::string> flushedFolders;
   std::vector<std::string> cleanedFolders;  // where leftover copies were removed
   // What the file system was asked to do that the order of a run depends on, as readable lines:
-  // "copy <destination>", "write <path>", "remove <path>", "flush <folder>", "clear <path>",
-  // "clean <folder>".
+  // "copy <destination>", "refused <destination>" (a file in the way that is not replaced),
+  // "write <path>", "remove <path>", "flush <folder>", "clear <path>", "clean <folder>".
   std::vector<std::string> journal;
   int copyCount = 0;
+  // What the next TakeLostCopies answers: copies a test declares lost after they were made.
+  std::vector<LostCopy> lostCopies;
 
  protected:
   struct Entry {
@@ -157,6 +169,7 @@ class FakeFileSystem : public FileSystem {
   std::map<std::string, int> copyFailures_;
   std::map<std::string, int> createFailures_;
   std::map<std::string, int> writeFailures_;
+  std::map<std::string, int> removeFailures_;
   bool listingOpen_ = false;
   std::pair<std::string, std::string> nextFailure_;
   int flushFailure_ = 0;
@@ -167,6 +180,7 @@ class FakeFileSystem : public FileSystem {
   static constexpr int64_t kClockStep = 60 * FileStamp::kTicksPerSecond;
   int64_t clock_ = 1000;
   std::vector<std::string> pending_;
+  std::vector<std::pair<std::string, Entry>> waitingForNames_;
   size_t next_ = 0;
 };
 

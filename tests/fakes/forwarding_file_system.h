@@ -24,6 +24,7 @@ class ForwardingFileSystem : public FileSystem {
     return real_.CopyFileOver(s, d, p);
   }
   FsStatus FlushCopies(std::string_view f) override { return real_.FlushCopies(f); }
+  std::vector<LostCopy> TakeLostCopies() override { return real_.TakeLostCopies(); }
   FsStatus RemoveLeftoverCopies(std::string_view f) override {
     return real_.RemoveLeftoverCopies(f);
   }

@@ -30,6 +30,7 @@ class RecordingView final : public CopyWindowView {
     boxes.push_back({std::string(text), std::string(title)});
     events.push_back("box " + std::string(title));
     coloursWhileBoxOpen.push_back(buttonColour);
+    if (onBox) onBox();
   }
   void SetProgressText(std::string_view text) override {
     progressText = std::string(text);
@@ -71,6 +72,7 @@ class RecordingView final : public CopyWindowView {
   bool timerSet = false;
   std::chrono::milliseconds timerDelay{};
   std::function<void(const std::string&)> onPaint;
+  std::function<void()> onBox;  // while a box is open
 
  private:
   Mutex mutex_;
