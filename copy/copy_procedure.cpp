@@ -286,7 +286,11 @@ bool CopyProcedure::AlreadyCopied(const std::string& source, const std::string& 
   // Only a run completing an earlier one whose copies all reached the disk skips files: a copy
   // is named only once whole and on the disk, so one of the same size and time as its source is
   // a whole copy.
-  if (!completing_ || !trustStamps_ || written_.count(destination) != 0) return false;
+  if (!completing_ || !trustStamps_) return false;
+  if (destination.compare(0, Folder1.size() + 1, Folder1 + separator_) == 0 &&
+      written_.count(destination) != 0) {
+    return false;
+  }
   FileStamp from;
   FileStamp to;
   return fileSystem_.GetFileStamp(source, from).ok() &&
@@ -294,7 +298,10 @@ bool CopyProcedure::AlreadyCopied(const std::string& source, const std::string& 
 }
 
 FsStatus CopyProcedure::Copy(const std::string& source, const std::string& destination) {
-  written_.insert(destination);
+  // Folder_1 is the one folder that more than one CD folder copies into.
+  if (destination.compare(0, Folder1.size() + 1, Folder1 + separator_) == 0) {
+    written_.insert(destination);
+  }
   FsStatus copied = fileSystem_.CopyFileOver(source, destination, *this);
   // Copies carry the CD's read-only attribute, and a read-only file is not replaced: an earlier
   // copy in the way is made writable once a copy is about to replace it, and only then.

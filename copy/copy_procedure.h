@@ -96,8 +96,8 @@ class CopyProcedure final : public CopyRunner, private CopyProgress {
   // Whether a destination file that a failed copy left (an older one, of unknown worth) may
   // still stand: then no later run may trust any stamp.
   bool failedCopyLeftAFile_ = false;
-  // Where this run has copied to: a name that two CD folders share is copied each time, the
-  // later over the earlier, whatever the stamps say.
+  // Where this run has copied to in Folder_1, which three CD folders copy into: a name two of
+  // them share is copied each time, the later over the earlier, whatever the stamps say.
   std::unordered_set<std::string> written_;
   bool earlierRecordSet_ = false;
   std::atomic<bool> stopRequested_{false};

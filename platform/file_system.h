@@ -116,7 +116,8 @@ class FileSystem {
   // Creates one folder; its parent must exist.
   virtual FsStatus CreateFolder(std::string_view path) = 0;
 
-  // Copies a file over `destination`, replacing a file of that name unless it is read-only,
+  // Copies a file over `destination`, replacing a file of that name (on Windows not one that is
+  // read-only, which the run makes writable first),
   // with the source's modification time and its read-only attribute. The copy is written under a
   // temporary name and takes its final name only once its data is on stable storage, so a name
   // never stands for a copy that is partial, or that a power loss could take back. The naming

@@ -348,14 +348,6 @@ FsStatus PosixFileSystem::CopyFileOver(std::string_view source, std::string_view
   struct stat info {};
   if (::fstat(in.get(), &info) != 0) return FsStatus{errno};
   if (!S_ISREG(info.st_mode)) return FsStatus{EINVAL};
-  struct stat existing {};
-  if (::stat(target.c_str(), &existing) == 0) {
-    if (S_ISDIR(existing.st_mode)) return FsStatus{EISDIR};
-    // A read-only file is not replaced, as on Windows; the run makes it writable first. Another
-    // account's, which only its owner can make writable, is replaced where the folder lets this
-    // account replace it, as Windows lets every user of a shared folder clear the attribute.
-    if ((existing.st_mode & 0222) == 0 && existing.st_uid == ::geteuid()) return FsStatus{EACCES};
-  }
   const std::string folder = FolderOf(target);
   const std::string temporary = folder + "/" + std::string(kTemporaryPrefix) + processId_ + "." +
                                 std::to_string(++temporaryCount_);

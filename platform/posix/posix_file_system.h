@@ -40,7 +40,9 @@ class PosixFileSystem final : public FileSystem {
 
   // Copies wait under their temporary names until this many of them, or this many bytes, have
   // gathered; then one flush of the file system puts them all on the disk and they are named.
-  static constexpr size_t kBatchFiles = 1024;
+  // A read-only file in the way is replaced, as rename replaces it; a folder in the way makes the
+  // copy one lost at its naming.
+  static constexpr size_t kBatchFiles = 4096;
   static constexpr uint64_t kBatchBytes = uint64_t{256} << 20;
 
  private:

@@ -289,7 +289,7 @@ TEST(PosixFileSystemTest, AnotherAccountsReadOnlyCopyIsReplacedWhereTheFolderAll
   // A run by one account was cut off after some of its copies, read-only as the CD's files are,
   // were named. Only their owner can make them writable; another account's run replaces them as
   // the shared folder lets it, as on Windows any user of the shared folder may clear the
-  // attribute. (One's own read-only file is refused until made writable: RealCopyTest.)
+  // attribute.
   if (::geteuid() != 0) GTEST_SKIP() << "needs root, to give a file to another account";
   testing::Sandbox sandbox;
   sandbox.WriteFile("cd/a.dat", "new");
