@@ -459,8 +459,12 @@ machine_record() {
   mount_cd "a run cut off, completed by another account" || return 0
   "$make_demo" "$work/demo-video" 6 >/dev/null  # three videos of 2 MiB
   cp "$work/demo-video/cd/Help/video/"lesson[234].avi "$cd_dir/Help/video/"
-  local i
-  for i in $(seq -w 1 1030); do echo "bulk $i" >"$cd_dir/System/bulk$i.dat"; done
+  # One more than a batch holds, as the back-end counts it.
+  local i batch
+  batch=$(sed -n 's/.*kBatchFiles = \([0-9]*\);.*/\1/p' \
+    "$(dirname "$0")/../../platform/posix/posix_file_system.h")
+  [[ -n $batch ]] || fail "cannot tell how many copies a batch holds"
+  for i in $(seq -w 1 $((batch + 6))); do echo "bulk $i" >"$cd_dir/System/bulk$i.dat"; done
   cd_read_only
   local shared=$work/shared
   dest=$shared/Velmora
