@@ -366,29 +366,24 @@ class RunThroughTheWindowTest : public ::testing::Test, protected testing::FakeC
 
 TEST_F(RunThroughTheWindowTest, WhileOneCallBlocksTheWindowIsFreeAndShowsTheFileUnderWay) {
   for (const testing::HeldCall& row : testing::HeldCalls()) {
-    testing::FakeFileSystem held = fs;
-    testing::Gate gate;
-    row.hold(held, gate);
+    testing::HeldRun held(*this, row);
     testing::RecordingView view;
-    InstallerSettings lookup(registry, store);
-    CopyProcedure run(held, lookup, version, '\\');
-    CopyWindowController window(view, run);
-    run.SetProgressDisplay(window);
-    store.values.clear();
+    CopyWindowController window(view, held.procedure);
+    held.procedure.SetProgressDisplay(window);
 
     window.OnExecute();
-    ASSERT_TRUE(gate.WaitUntilReached()) << row.name;
+    ASSERT_TRUE(held.gate.WaitUntilReached()) << row.name;
     // The window's thread is not held: it takes the news, and the label shows the file.
     PumpNews(view, window, [&] { return view.progressText == row.label; });
     EXPECT_EQ(view.progressText, row.label) << row.name;
     window.OnExecute();  // a second Execute does nothing
     EXPECT_TRUE(view.boxes.empty()) << row.name;
     EXPECT_TRUE(window.runUnderWay()) << row.name;
-    gate.Open();
+    held.gate.Open();
     PumpNews(view, window);
     ASSERT_EQ(view.boxes.size(), 1u) << row.name;
     EXPECT_EQ(view.boxes[0].title, " Velmora") << row.name;
-    EXPECT_EQ(held.copyCount, 4) << row.name;
+    EXPECT_EQ(held.fs.copyCount, 4) << row.name;
     EXPECT_EQ(view.progressHistory.back(), "") << row.name;
   }
 }

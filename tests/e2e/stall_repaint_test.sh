@@ -39,18 +39,7 @@ mkdir -m 700 "$XDG_RUNTIME_DIR"
 # The window that covers the copy window: one colour the copy window never shows.
 convert -size 700x400 xc:'#ff00ff' "$work/cover.png"
 
-failed=0
-why=
-check() { "$@" || why+=" [$*]"; }
-report() {
-  if [[ -z $why ]]; then
-    echo "ok   - $1"
-  else
-    echo "FAIL - $1:$why"
-    failed=$((failed + 1))
-  fi
-  why=
-}
+source "$(dirname "$0")/checks.sh"
 
 # Pixels of one colour in a picture.
 pixels_of() {  # pixels_of <png> <colour>

@@ -41,20 +41,9 @@ export VELMORA_MACHINE_REG=$demo/machine.reg XDG_CONFIG_HOME=$demo/config
 export XDG_STATE_HOME=$work/state XDG_RUNTIME_DIR=$work/runtime
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 
-failed=0
-why=
+source "$(dirname "$0")/checks.sh"
 status=
 took=
-check() { "$@" || why+=" [$*]"; }
-report() {
-  if [[ -z $why ]]; then
-    echo "ok   - $1"
-  else
-    echo "FAIL - $1:$why"
-    failed=$((failed + 1))
-  fi
-  why=
-}
 
 # The installation as the installer left it: nothing copied yet.
 fresh_install() {

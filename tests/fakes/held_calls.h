@@ -56,4 +56,21 @@ inline std::vector<HeldCall> HeldCalls() {
   };
 }
 
+// A run of its own on a copy of `base`'s CD, with `base`'s records and no per-user settings,
+// whose file system holds `call` at `gate`.
+struct HeldRun {
+  HeldRun(FakeCopyRun& base, const HeldCall& call)
+      : fs(base.fs), settings(base.registry, user), procedure(fs, settings, base.version, '\\') {
+    call.hold(fs, gate);
+  }
+  HeldRun(const HeldRun&) = delete;
+  HeldRun& operator=(const HeldRun&) = delete;
+
+  FakeFileSystem fs;
+  Gate gate;
+  FakeSettingsStore user;
+  InstallerSettings settings;
+  CopyProcedure procedure;
+};
+
 }  // namespace velmora::testing

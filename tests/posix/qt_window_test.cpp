@@ -295,19 +295,14 @@ class QtWindowWhileACallBlocksTest : public ::testing::Test, protected testing::
 
 TEST_F(QtWindowWhileACallBlocksTest, TheWindowAnswersIgnoresInputAndShowsTheFileUnderWay) {
   for (const testing::HeldCall& row : testing::HeldCalls()) {
-    testing::FakeFileSystem held = fs;
-    testing::Gate gate;
-    row.hold(held, gate);
-    testing::FakeSettingsStore user;
-    InstallerSettings lookup(registry, user);
-    CopyProcedure run(held, lookup, version, '\\');
-    QtCopyWindow window(run);
-    run.SetProgressDisplay(window.runProgress());
+    testing::HeldRun held(*this, row);
+    QtCopyWindow window(held.procedure);
+    held.procedure.SetProgressDisplay(window.runProgress());
     window.show();
     SeenBox seen;
     AnswerNextBox(window, seen);
     window.executeButton()->click();
-    ASSERT_TRUE(gate.WaitUntilReached()) << row.name;
+    ASSERT_TRUE(held.gate.WaitUntilReached()) << row.name;
 
     // The window's thread is free: a posted event is processed within 100 ms, again and again.
     for (int i = 0; i < 10; ++i) {
@@ -341,10 +336,10 @@ TEST_F(QtWindowWhileACallBlocksTest, TheWindowAnswersIgnoresInputAndShowsTheFile
     EXPECT_FALSE(seen.seen) << row.name;
     EXPECT_EQ(window.buttonColour(), kColourYellow) << row.name;
 
-    gate.Open();
+    held.gate.Open();
     ASSERT_TRUE(PumpUntil([&] { return seen.seen; })) << row.name;
     EXPECT_EQ(seen.title, QString::fromUtf8(" Velmora")) << row.name;
-    EXPECT_EQ(held.copyCount, 4) << row.name;  // one run only
+    EXPECT_EQ(held.fs.copyCount, 4) << row.name;  // one run only
     // After the run the window takes input again and can be closed.
     PumpUntil([] { return QApplication::activeModalWidget() == nullptr; });
     window.close();

@@ -305,22 +305,17 @@ class Win32WindowWhileACallBlocksTest : public ::testing::Test, protected testin
 
 TEST_F(Win32WindowWhileACallBlocksTest, TheWindowAnswersIgnoresInputAndShowsTheFileUnderWay) {
   for (const testing::HeldCall& row : testing::HeldCalls()) {
-    testing::FakeFileSystem held = fs;
-    testing::Gate gate;
-    row.hold(held, gate);
-    testing::FakeSettingsStore user;
-    InstallerSettings lookup(registry, user);
-    CopyProcedure run(held, lookup, version, '\\');
-    Win32CopyWindow window(run);
+    testing::HeldRun held(*this, row);
+    Win32CopyWindow window(held.procedure);
     ASSERT_TRUE(window.Create());
     ShowWindow(window.window(), SW_SHOW);
-    run.SetProgressDisplay(window.runProgress());
+    held.procedure.SetProgressDisplay(window.runProgress());
     SeenBox seen;
     g_window = &window;
     g_seen = &seen;
     const UINT_PTR answering = SetTimer(nullptr, 0, 20, &AnswerBox);
     SendMessageW(window.executeButton(), BM_CLICK, 0, 0);
-    EXPECT_TRUE(PumpUntil([&] { return gate.reached(); })) << row.name;
+    EXPECT_TRUE(PumpUntil([&] { return held.gate.reached(); })) << row.name;
 
     // The window's thread is free: questions sent 50 ms apart are each answered within 100 ms.
     testing::WindowProbe probe(window.window(), std::chrono::milliseconds(50), 10);
@@ -342,13 +337,13 @@ TEST_F(Win32WindowWhileACallBlocksTest, TheWindowAnswersIgnoresInputAndShowsTheF
     EXPECT_EQ(window.buttonColour(), kColourYellow) << row.name;
     EXPECT_TRUE(window.controller().runUnderWay()) << row.name;
 
-    gate.Open();
+    held.gate.Open();
     EXPECT_TRUE(PumpUntil([&] {
       return seen.seen && !window.controller().runUnderWay() && IsWindowEnabled(window.window());
     })) << row.name;
     KillTimer(nullptr, answering);
     EXPECT_EQ(seen.title, " Velmora") << row.name;
-    EXPECT_EQ(held.copyCount, 4) << row.name;  // one run only
+    EXPECT_EQ(held.fs.copyCount, 4) << row.name;  // one run only
     // After the run a close request closes the window.
     SendMessageW(window.window(), WM_CLOSE, 0, 0);
     EXPECT_EQ(window.window(), nullptr) << row.name;
