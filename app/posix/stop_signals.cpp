@@ -6,9 +6,15 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <iterator>
 
 namespace velmora {
 namespace {
+
+// The signals that stop a run; SIGHUP only when it was not ignored at start, as nohup leaves it.
+constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
+struct sigaction g_before[std::size(kStopSignals)];
+bool g_installed[std::size(kStopSignals)] = {};
 
 std::atomic<int> g_firstSignal{0};
 std::atomic<CopyRunner*> g_run{nullptr};
@@ -38,13 +44,19 @@ StopSignals::StopSignals(CopyRunner& run) {
   action.sa_handler = &OnStopSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  ::sigaction(SIGTERM, &action, nullptr);
-  ::sigaction(SIGINT, &action, nullptr);
+  for (size_t i = 0; i < std::size(kStopSignals); ++i) {
+    const int signal = kStopSignals[i];
+    g_installed[i] = ::sigaction(signal, nullptr, &g_before[i]) == 0 &&
+                     !(signal == SIGHUP && g_before[i].sa_handler == SIG_IGN) &&
+                     ::sigaction(signal, &action, nullptr) == 0;
+  }
 }
 
 StopSignals::~StopSignals() {
-  std::signal(SIGTERM, SIG_DFL);
-  std::signal(SIGINT, SIG_DFL);
+  for (size_t i = 0; i < std::size(kStopSignals); ++i) {
+    if (g_installed[i]) ::sigaction(kStopSignals[i], &g_before[i], nullptr);
+    g_installed[i] = false;
+  }
   g_run.store(nullptr);
   for (int& fd : g_pipe) {
     if (fd >= 0) ::close(fd);

@@ -4,13 +4,15 @@
 
 namespace velmora {
 
-// SIGTERM and SIGINT, as a session's end or Ctrl+C sends them: the first asks the run to stop at
-// its next file or chunk (it leaves no partial copy, and its record stays for the next run) and
-// tells whoever watches; a second one ends the program at once. One instance at a time.
+// SIGTERM, SIGINT and SIGHUP, as a session's end, Ctrl+C and a lost terminal (an ssh connection
+// that drops) send them: the first asks the run to stop at its next file or chunk (it leaves no
+// partial copy, and its record stays for the next run) and tells whoever watches; a second one
+// ends the program at once. A SIGHUP ignored at start (nohup) stays ignored. One instance at a
+// time; the signals' earlier actions come back when it goes.
 class StopSignals {
  public:
   explicit StopSignals(CopyRunner& run);
-  ~StopSignals();  // the signals' own actions again
+  ~StopSignals();
   StopSignals(const StopSignals&) = delete;
   StopSignals& operator=(const StopSignals&) = delete;
 

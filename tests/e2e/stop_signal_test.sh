@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# The real Linux program stopped by a signal, as a session's end (SIGTERM) or Ctrl+C (SIGINT)
-# stops it, in its window and in --silent: the install CD is a FUSE drive whose first read of a
+# The real Linux program stopped by a signal, as a session's end (SIGTERM), Ctrl+C (SIGINT) or a
+# dropped ssh connection (SIGHUP) stops it, in its window and in --silent: the install CD is a FUSE drive whose first read of a
 # large video blocks, so a copy is surely under way when the signal comes.
 #   - one signal: the run stops at its next chunk, the program ends with status 5 within 5 s (a
 #     read that blocks longer is not waited for: the program ends at its 4 s deadline), the copy
 #     under way has no name and the record of the copy stays; the next --silent run completes
 #     the copy and ends with 0;
 #   - a second signal ends the program at once, with status 128 + that signal;
-#   - a signal while no run is under way ends the window at once, with 128 + the signal.
+#   - a signal while no run is under way ends the window at once, with 128 + the signal;
+#   - a SIGHUP that was ignored when the program started (nohup) leaves the run to complete.
 # Usage: stop_signal_test.sh <program> <make-demo-cd.sh> <fault-drive.sh>   (DISPLAY must be set)
 # Exit 77 when FUSE cannot be used here.
 set -uo pipefail
@@ -57,6 +58,11 @@ fresh_install() {
 start() {
   if [[ $1 == silent ]]; then
     env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" --silent >"$work/stdout" 2>&1 &
+    pid=$!
+    return 0
+  fi
+  if [[ $1 == nohup ]]; then
+    (trap '' HUP && exec env -u DISPLAY "$program" --silent >"$work/stdout" 2>&1) &
     pid=$!
     return 0
   fi
@@ -162,6 +168,7 @@ for mode in silent window; do
     one_signal "$mode" "$signal" 30
   done
 done
+one_signal silent HUP 2
 two_signals silent TERM
 two_signals window INT
 
@@ -178,6 +185,20 @@ else
   why+=" [no window]"
 fi
 report "window without a run, SIGTERM: status $status after $took ms"
+
+# Started as nohup starts it: the hang-up is not the program's to take, and the run completes.
+fresh_install
+"$fd" rules "$work/control" "stall read Help/video/lesson2.avi 2 once"
+start nohup run
+if check "$fd" wait-stall "$work/control" 30; then
+  kill -HUP "$pid"
+  wait_end 30000
+  check test "$status" = 0
+  check diff -r "$work/cd/Help/video" "$dest/Help/video"
+  check test ! -e "$marker"
+fi
+[[ -n $pid ]] && kill -KILL "$pid" && wait_end 5000
+report "silent under nohup, SIGHUP: status $status"
 
 ((failed == 0)) || { echo "$failed case(s) failed"; exit 1; }
 echo "stop signal test passed"
