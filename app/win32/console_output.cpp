@@ -9,17 +9,17 @@
 namespace velmora {
 namespace {
 
-bool AttachedToParentConsole() {
-  static const bool attached = AttachConsole(ATTACH_PARENT_PROCESS) != FALSE;
-  return attached;
-}
-
 bool IsConsole(HANDLE handle) {
   DWORD mode = 0;
   return GetConsoleMode(handle, &mode) != FALSE;
 }
 
 }  // namespace
+
+bool AttachedToParentConsole() {
+  static const bool attached = AttachConsole(ATTACH_PARENT_PROCESS) != FALSE;
+  return attached;
+}
 
 std::vector<std::string> CommandLineArguments() {
   std::vector<std::string> arguments;

@@ -7,6 +7,7 @@
 #include "app/exit_codes.h"
 #include "app/silent_run.h"
 #include "app/win32/console_output.h"
+#include "app/win32/silent_run_stop.h"
 #include "app/win32/win32_copy_window.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -28,10 +29,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       return 0;
     case velmora::CommandLine::Mode::kSilent: {
       velmora::CopyApplication program(line.logPath);
+      const velmora::SilentRunStop stop(program.run);
       return velmora::RunSilently(
           program.run,
           [](std::string_view text) { WriteLineToParent(OutputStream::kOutput, text); },
-          [] { return false; });
+          [&stop] { return stop.Asked(); });
     }
     case velmora::CommandLine::Mode::kWindow:
       break;

@@ -101,24 +101,6 @@ class ButtonTheme {
 constexpr UINT kRunNewsMessage = WM_APP + 1;
 constexpr UINT_PTR kRunNewsTimer = 1;
 
-// ShutdownBlockReasonCreate and ShutdownBlockReasonDestroy, Vista and later.
-struct ShutdownBlockFunctions {
-  BOOL(WINAPI* create)(HWND, LPCWSTR) = nullptr;
-  BOOL(WINAPI* destroy)(HWND) = nullptr;
-};
-
-ShutdownBlockFunctions FindShutdownBlock() {
-  ShutdownBlockFunctions f;
-  HMODULE user32 = GetModuleHandleW(L"user32.dll");
-  if (user32 == nullptr) return f;
-  f.create = reinterpret_cast<decltype(f.create)>(
-      reinterpret_cast<void (*)()>(GetProcAddress(user32, "ShutdownBlockReasonCreate")));
-  f.destroy = reinterpret_cast<decltype(f.destroy)>(
-      reinterpret_cast<void (*)()>(GetProcAddress(user32, "ShutdownBlockReasonDestroy")));
-  if (f.create == nullptr || f.destroy == nullptr) return {};  // both or neither
-  return f;
-}
-
 void Place(HWND control, const TwipsRect& r, int dpi) {
   MoveWindow(control, TwipsToPixels(r.left, dpi), TwipsToPixels(r.top, dpi),
              TwipsToPixels(r.width, dpi), TwipsToPixels(r.height, dpi), TRUE);
@@ -127,19 +109,6 @@ void Place(HWND control, const TwipsRect& r, int dpi) {
 }  // namespace
 
 Win32CopyWindow::Win32CopyWindow(CopyRunner& runner) : controller_(*this, runner) {}
-
-Win32CopyWindow::SessionEndCalls Win32CopyWindow::SystemSessionEndCalls() {
-  SessionEndCalls calls;
-  const ShutdownBlockFunctions f = FindShutdownBlock();
-  if (f.create != nullptr) {
-    calls.createBlockReason = [create = f.create](HWND window, const wchar_t* reason) {
-      return create(window, reason) != FALSE;
-    };
-    calls.destroyBlockReason = [destroy = f.destroy](HWND window) { destroy(window); };
-  }
-  calls.endProgram = [](int exitCode) { ExitProcess(static_cast<UINT>(exitCode)); };
-  return calls;
-}
 
 Win32CopyWindow::~Win32CopyWindow() {
   controller_.Shutdown();  // before the window goes, so the worker never posts to a destroyed one

@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include <functional>
 
 #include "app/copy_window_controller.h"
+#include "app/win32/session_end.h"
 
 namespace velmora {
 
@@ -39,20 +39,7 @@ class Win32CopyWindow final : public CopyWindowView {
   ProgressDisplay& runProgress() { return controller_; }
   CopyWindowController& controller() { return controller_; }
 
-  // How long the end of a session waits for a run under way to stop: Windows ends a program that
-  // has not answered the session's end within 5 s.
-  static constexpr std::chrono::milliseconds kSessionEndWait{4000};
-
   // What the window asks of the system about the session's end; a test puts its own in place.
-  struct SessionEndCalls {
-    // ShutdownBlockReasonCreate and ShutdownBlockReasonDestroy, both or neither (XP has none).
-    std::function<bool(HWND, const wchar_t* reason)> createBlockReason;
-    std::function<void(HWND)> destroyBlockReason;
-    // Ends the program at once with the exit code (ExitProcess).
-    std::function<void(int exitCode)> endProgram;
-  };
-  // The system's own, the Vista functions looked up at run time so the program loads on XP.
-  static SessionEndCalls SystemSessionEndCalls();
   void SetSessionEndCalls(SessionEndCalls calls) { sessionEnd_ = std::move(calls); }
 
   HWND window() const { return window_; }

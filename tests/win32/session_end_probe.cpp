@@ -1,8 +1,8 @@
-// Ends the session for the copy window of a running velmora-cdcopy as Windows does, and tells
-// how the program took it: finds the window by its class and title, asks WM_QUERYENDSESSION
-// (the answer is expected to be FALSE during a run), then sends WM_ENDSESSION(TRUE) and measures
-// how long the program takes to end.
-//   session_end_probe.exe
+// Ends the session for a running velmora-cdcopy as Windows does, and tells how the program took
+// it: finds its window by class and title (the copy window, or the hidden one of an unattended
+// run), asks WM_QUERYENDSESSION (the answer is expected to be FALSE during a run), then sends
+// WM_ENDSESSION(TRUE) and measures how long the program takes to end.
+//   session_end_probe.exe [window class]     (VelmoraCopyWindow unless given)
 // Prints one line, "query <answer> ended-after-ms <n> exit-code <code>"; exits 0 when the query
 // was refused, and the program ended within 5 s with the code of a stopped run, else 1.
 #include <windows.h>
@@ -11,10 +11,11 @@
 
 #include "app/exit_codes.h"
 
-int main() {
-  HWND window = FindWindowW(L"VelmoraCopyWindow", L" Velmora");
+int wmain(int argc, wchar_t** argv) {
+  const wchar_t* windowClass = argc > 1 ? argv[1] : L"VelmoraCopyWindow";
+  HWND window = FindWindowW(windowClass, L" Velmora");
   if (window == nullptr) {
-    std::printf("no copy window\n");
+    std::printf("no window of the class %ls\n", windowClass);
     return 1;
   }
   DWORD processId = 0;

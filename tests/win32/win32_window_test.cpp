@@ -358,8 +358,8 @@ struct SessionEndRecord {
   std::function<void()> atExit;  // looks at what the program leaves as it ends
 };
 
-Win32CopyWindow::SessionEndCalls RecordedSessionEnd(SessionEndRecord& record, bool vistaOrLater) {
-  Win32CopyWindow::SessionEndCalls calls;
+SessionEndCalls RecordedSessionEnd(SessionEndRecord& record, bool vistaOrLater) {
+  SessionEndCalls calls;
   if (vistaOrLater) {
     calls.createBlockReason = [&record](HWND window, const wchar_t* reason) {
       record.calls.push_back("create " + WideToUtf8(reason));
@@ -561,7 +561,7 @@ TEST(Win32SessionEndTest, AWorkerHeldInACallDoesNotKeepTheProgramPastItsTime) {
   SendMessageW(window.window(), WM_ENDSESSION, TRUE, 0);
   const auto took = std::chrono::steady_clock::now() - sent;
   EXPECT_EQ(record.exits, std::vector<int>{kExitStopped});
-  EXPECT_GE(took, Win32CopyWindow::kSessionEndWait - std::chrono::milliseconds(100));
+  EXPECT_GE(took, kSessionEndWait - std::chrono::milliseconds(100));
   EXPECT_LT(took, std::chrono::milliseconds(5000));
   gate.Open();
   EXPECT_TRUE(PumpUntil([&] { return !window.controller().runUnderWay(); }));
