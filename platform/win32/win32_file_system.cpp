@@ -28,6 +28,22 @@ FsStatus LastError() { return FsStatus{static_cast<int>(GetLastError())}; }
 
 // A copy under way is written under its final name with this added, hidden.
 constexpr const char* kPartialSuffix = ".velmora-partial";
+constexpr size_t kLongestName = 255;  // UTF-16 units, on NTFS and FAT alike
+
+// Where the copy of `path` is written while it is under way. A name too long to take the suffix
+// within a name's limit is cut short first: a run copies one file at a time, so two names cut
+// the same way never meet, and the leftovers' listing finds it by its suffix all the same.
+std::wstring PartialPathOf(std::string_view path) {
+  std::wstring partial = Win32FileSystem::SystemPath(std::string(path) + kPartialSuffix);
+  const size_t suffixLength = Utf8ToWide(kPartialSuffix).size();
+  const size_t nameStart = partial.find_last_of(L"\\/") + 1;  // 0 when there is no folder
+  if (partial.size() - nameStart > kLongestName) {
+    size_t cut = nameStart + kLongestName - suffixLength;
+    if (IS_LOW_SURROGATE(partial[cut])) --cut;  // not between the halves of one character
+    partial.erase(cut, partial.size() - suffixLength - cut);
+  }
+  return partial;
+}
 
 // A NUL would cut the path short at the system call: such a path names nothing.
 bool HasNul(std::string_view path) { return path.find('\0') != std::string_view::npos; }
@@ -197,7 +213,7 @@ FsStatus Win32FileSystem::CopyFileOver(std::string_view source, std::string_view
                                        CopyProgress& progress) {
   if (HasNul(source) || HasNul(destination)) return kInvalidName;
   const std::wstring target = SystemPath(destination);
-  const std::wstring partial = SystemPath(std::string(destination) + kPartialSuffix);
+  const std::wstring partial = PartialPathOf(destination);
   const auto removePartial = [&partial] {
     SetFileAttributesW(partial.c_str(), FILE_ATTRIBUTE_NORMAL);  // it may carry read-only
     DeleteFileW(partial.c_str());
@@ -285,7 +301,7 @@ FsStatus Win32FileSystem::RemoveLeftoverCopies(std::string_view folder) {
 FsStatus Win32FileSystem::WriteHiddenFileDurably(std::string_view path, std::string_view content) {
   if (HasNul(path)) return kInvalidName;
   const std::wstring target = SystemPath(path);
-  const std::wstring partial = SystemPath(std::string(path) + kPartialSuffix);
+  const std::wstring partial = PartialPathOf(path);
   // Written whole under another name with write-through, then named: a power loss leaves the
   // old file or the new, never a part of one.
   SetFileAttributesW(partial.c_str(), FILE_ATTRIBUTE_NORMAL);

@@ -235,9 +235,9 @@ TEST_F(RealCopyTest, LongPathsAndLongNames) {
     ASSERT_TRUE(fs.CreateFolder(folder).ok()) << folder.size();
   }
 #ifdef _WIN32
-  // 200 characters: with the suffix of a copy under way, still within a name's 255 (which a
-  // Linux disk under Wine counts in bytes).
-  const std::string longName(200, 'n');
+  // 250 characters, which the suffix of a copy under way would take past a name's 255 (which a
+  // Linux disk under Wine counts in bytes): the temporary name is cut short to fit.
+  const std::string longName(250, 'n');
 #else
   // 255 bytes, as much as a name may have: the copy's temporary name must fit too.
   std::string longName;
