@@ -11,7 +11,7 @@
 namespace velmora {
 namespace {
 
-// The signals that stop a run; SIGHUP only when it was not ignored at start, as nohup leaves it.
+// The signals that stop a run, each unless it was ignored at start (as nohup leaves SIGHUP).
 constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
 struct sigaction g_before[std::size(kStopSignals)];
 bool g_installed[std::size(kStopSignals)] = {};
@@ -23,7 +23,12 @@ int g_pipe[2] = {-1, -1};
 // Async-signal-safe: atomics, a flag set in the run, a write and _exit; errno as it was.
 extern "C" void OnStopSignal(int signal) {
   int none = 0;
-  if (!g_firstSignal.compare_exchange_strong(none, signal)) _exit(128 + signal);
+  if (!g_firstSignal.compare_exchange_strong(none, signal)) {
+    // A lost terminal hangs up twice (the terminal, then the shell passing it on to its jobs):
+    // only a second SIGTERM or SIGINT is someone insisting.
+    if (signal == SIGHUP) return;
+    _exit(128 + signal);
+  }
   if (CopyRunner* run = g_run.load(); run != nullptr) run->RequestStop();
   const int savedErrno = errno;
   const char byte = 1;
@@ -47,7 +52,7 @@ StopSignals::StopSignals(CopyRunner& run) {
   for (size_t i = 0; i < std::size(kStopSignals); ++i) {
     const int signal = kStopSignals[i];
     g_installed[i] = ::sigaction(signal, nullptr, &g_before[i]) == 0 &&
-                     !(signal == SIGHUP && g_before[i].sa_handler == SIG_IGN) &&
+                     g_before[i].sa_handler != SIG_IGN &&
                      ::sigaction(signal, &action, nullptr) == 0;
   }
 }

@@ -29,11 +29,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       return 0;
     case velmora::CommandLine::Mode::kSilent: {
       velmora::CopyApplication program(line.logPath);
-      const velmora::SilentRunStop stop(program.run);
-      return velmora::RunSilently(
+      velmora::SilentRunStop stop(program.run);
+      const int code = velmora::RunSilently(
           program.run,
           [](std::string_view text) { WriteLineToParent(OutputStream::kOutput, text); },
           [&stop] { return stop.Asked(); });
+      stop.Release(code);
+      return code;
     }
     case velmora::CommandLine::Mode::kWindow:
       break;

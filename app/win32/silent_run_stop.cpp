@@ -1,8 +1,10 @@
 #include "app/win32/silent_run_stop.h"
 
 #include <atomic>
+#include <functional>
 
 #include "app/copy_window_controller.h"
+#include "app/exit_codes.h"
 #include "app/win32/console_output.h"
 #include "platform/win32/win32_text.h"
 
@@ -17,7 +19,10 @@ constexpr UINT kEndWatchMessage = WM_APP + 1;
 // time, so none of it is freed: the event stays for the program's life.
 std::atomic<CopyRunner*> g_run{nullptr};
 std::atomic<bool> g_asked{false};
+std::atomic<bool> g_refusesSessionEnd{false};
 HANDLE g_released = nullptr;  // set once the program no longer needs holding
+std::atomic<int> g_exitCode{kExitStopped};
+std::function<void(int)> g_endProgram;  // set before any handler can run
 
 // True for the first request.
 bool AskStop() {
@@ -26,8 +31,12 @@ bool AskStop() {
   return first;
 }
 
-// Windows ends the program when the handler returns: not before the run has ended.
-void HoldUntilReleased() { WaitForSingleObject(g_released, INFINITE); }
+// Windows ends the program when the handler returns: not before the run has ended, and then with
+// the run's code.
+void HoldUntilReleasedThenEnd() {
+  WaitForSingleObject(g_released, INFINITE);
+  g_endProgram(g_exitCode.load());
+}
 
 bool Released() { return WaitForSingleObject(g_released, 0) == WAIT_OBJECT_0; }
 
@@ -37,6 +46,9 @@ SilentRunStop::SilentRunStop(CopyRunner& run, SessionEndCalls calls) : calls_(st
   if (g_released == nullptr) g_released = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   ResetEvent(g_released);
   g_asked.store(false);
+  g_refusesSessionEnd.store(false);
+  g_exitCode.store(kExitStopped);
+  g_endProgram = calls_.endProgram;
   g_run.store(&run);
   AttachedToParentConsole();
   SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
@@ -50,7 +62,7 @@ SilentRunStop::SilentRunStop(CopyRunner& run, SessionEndCalls calls) : calls_(st
 
 SilentRunStop::~SilentRunStop() {
   // Released first: the handler of a console's closing holds the lock that removing it takes.
-  SetEvent(g_released);
+  if (!Released()) Release(kExitStopped);
   if (window_ != nullptr) PostMessageW(window_, kEndWatchMessage, 0, 0);
   windowThread_.Join();
   SetConsoleCtrlHandler(&OnConsoleControl, FALSE);
@@ -58,6 +70,11 @@ SilentRunStop::~SilentRunStop() {
 }
 
 bool SilentRunStop::Asked() const { return g_asked.load(); }
+
+void SilentRunStop::Release(int exitCode) {
+  g_exitCode.store(exitCode);
+  SetEvent(g_released);
+}
 
 BOOL WINAPI SilentRunStop::OnConsoleControl(DWORD event) {
   switch (event) {
@@ -67,7 +84,7 @@ BOOL WINAPI SilentRunStop::OnConsoleControl(DWORD event) {
       return AskStop() ? TRUE : FALSE;
     default:  // the console closes: the program ends as soon as this returns
       AskStop();
-      HoldUntilReleased();
+      HoldUntilReleasedThenEnd();
       return TRUE;
   }
 }
@@ -88,6 +105,7 @@ void SilentRunStop::WatchSession(HANDLE ready) {
   const bool blocking =
       calls_.createBlockReason &&
       calls_.createBlockReason(window, Utf8ToWide(window_texts::kCopyUnderWayReason).c_str());
+  g_refusesSessionEnd.store(blocking || !calls_.createBlockReason);
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
     if (message.message == kEndWatchMessage) break;
@@ -101,11 +119,11 @@ LRESULT CALLBACK SilentRunStop::WindowProc(HWND window, UINT message, WPARAM wPa
                                            LPARAM lParam) {
   switch (message) {
     case WM_QUERYENDSESSION:
-      return Released() ? TRUE : FALSE;
+      return g_refusesSessionEnd.load() && !Released() ? FALSE : TRUE;
     case WM_ENDSESSION:
       if (wParam != FALSE && !Released()) {
         AskStop();
-        HoldUntilReleased();
+        HoldUntilReleasedThenEnd();
       }
       return 0;
     case WM_CLOSE:

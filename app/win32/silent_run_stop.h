@@ -16,19 +16,25 @@ namespace velmora {
 //     top-level window that answers WM_QUERYENDSESSION as the copy window does.
 // The first of them asks the run to stop at its next file or chunk; its partial copy goes and its
 // record stays for the next run. Windows ends the program as soon as a console's closing or the
-// session's end has been handled, so those are held until this goes, once the run has ended and
-// logged itself (or has been given up on). A second Ctrl+C is left to the system, which ends the
-// program at once. A Ctrl+C that the program's parent made it ignore stays ignored.
-// One instance at a time.
+// session's end has been handled, so those are held until Release, once the run has ended and
+// logged itself, and then end the program with the run's code. A second Ctrl+C is left to the
+// system, which ends the program at once. A Ctrl+C that the program's parent made it ignore stays
+// ignored. From Vista on, a program without a visible window that refuses the session's end
+// without giving a reason is ended outright: it refuses only with its reason given (or on XP),
+// and otherwise stops the run when the session ends. One instance at a time.
 class SilentRunStop {
  public:
   explicit SilentRunStop(CopyRunner& run, SessionEndCalls calls = SystemSessionEndCalls());
-  ~SilentRunStop();
+  ~SilentRunStop();  // releases with kExitStopped unless released before
   SilentRunStop(const SilentRunStop&) = delete;
   SilentRunStop& operator=(const SilentRunStop&) = delete;
 
   // True once a stop has been asked for.
   bool Asked() const;
+
+  // The run has ended with `exitCode`, and said so: a console's closing or the session's end
+  // held meanwhile ends the program now, with that code (SessionEndCalls::endProgram).
+  void Release(int exitCode);
 
   // The console's handler, as the system calls it, on a thread of its own.
   static BOOL WINAPI OnConsoleControl(DWORD event);

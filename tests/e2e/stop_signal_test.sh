@@ -6,12 +6,16 @@
 #     read that blocks longer is not waited for: the program ends at its 4 s deadline), the copy
 #     under way has no name and the record of the copy stays; the next --silent run completes
 #     the copy and ends with 0;
-#   - a second signal ends the program at once, with status 128 + that signal;
+#   - a second SIGTERM or SIGINT ends the program at once, with status 128 + that signal; a
+#     second SIGHUP (a lost terminal hangs up twice) changes nothing;
 #   - a signal while no run is under way ends the window at once, with 128 + the signal;
 #   - a SIGHUP that was ignored when the program started (nohup) leaves the run to complete.
 # Usage: stop_signal_test.sh <program> <make-demo-cd.sh> <fault-drive.sh>   (DISPLAY must be set)
 # Exit 77 when FUSE cannot be used here.
 set -uo pipefail
+# Each program in a process group of its own, with SIGINT as it is: a script's background jobs
+# would otherwise start with it ignored, which the program leaves as it finds it.
+set -m
 program=$1
 make_demo=$2
 fd=$3
@@ -108,9 +112,10 @@ next_run_completes() {
   check grep -q '^SetupMk=Null$' "$demo/config/Velmora/Velmora.ini"
 }
 
-# mode signal stall-seconds: one signal while the read of a video blocks for stall-seconds.
+# mode signal stall-seconds [times]: a signal (sent `times` times, once unless given) while the read
+# of a video blocks for stall-seconds.
 one_signal() {
-  local mode=$1 signal=$2 stall=$3
+  local mode=$1 signal=$2 stall=$3 times=${4:-1} i
   fresh_install
   "$fd" rules "$work/control" "stall read Help/video/lesson2.avi $stall once"
   start "$mode" run || { why+=" [no window]"; report "$mode, SIG$signal"; return; }
@@ -123,7 +128,7 @@ one_signal() {
   fi
   local sent
   sent=$(now_ms)
-  kill -"$signal" "$pid"
+  for ((i = 0; i < times; ++i)); do kill -"$signal" "$pid"; done
   wait_end 5000
   local took=$(($(now_ms) - sent))
   [[ $status == 124 ]] && kill -KILL "$pid" && wait_end 5000 && status=124
@@ -138,7 +143,7 @@ one_signal() {
     [[ $mode == silent ]] && check grep -q 'コピーを中断しました' "$work/stdout"
   fi
   next_run_completes
-  report "$mode, SIG$signal while a read blocks ${stall} s: status $status after $took ms"
+  report "$mode, SIG$signal ($times) while a read blocks ${stall} s: status $status after $took ms"
 }
 
 # mode signal: a second signal while the first one's stop waits for a read that blocks.
@@ -168,7 +173,7 @@ for mode in silent window; do
     one_signal "$mode" "$signal" 30
   done
 done
-one_signal silent HUP 2
+one_signal silent HUP 2 2
 two_signals silent TERM
 two_signals window INT
 

@@ -3,9 +3,10 @@
 # drive (R:) whose every read of the video is slow, and once the video's copy is under way a
 # second program asks the program's window WM_QUERYENDSESSION (refused) and sends it
 # WM_ENDSESSION(TRUE). Once with the copy window, Execute clicked; once unattended (/silent),
-# where a hidden window hears of the session's end. The program has to end within 5 s with the
-# code of a stopped run, leave no partial copy and keep its record of the copy under way; the
-# next run (--silent) completes it.
+# where a hidden window hears of the session's end; and once more unattended, stopped by taskkill
+# (without /F), whose close request the hidden window takes. The program has to end within 5 s
+# with the code of a stopped run, leave no partial copy and keep its record of the copy under
+# way; the next run (--silent) completes it.
 # Usage: wine_session_end_test.sh <velmora-cdcopy.exe> <session_end_probe.exe> [folder for screenshots]
 # (DISPLAY and WINEPREFIX set.) Exits 77 when FUSE cannot be used here.
 set -euo pipefail
@@ -17,6 +18,7 @@ probe=$2
 shots=${3:-}
 fail() { echo "FAIL: $*" >&2; exit 1; }
 shot() { [[ -z $shots ]] || import -window root "$shots/$1.png"; }
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
 work=$(mktemp -d /tmp/velmora-session-end.XXXXXX)
 dest_windows='C:\VelmoraSessionEndTest'
@@ -34,9 +36,9 @@ wine_drive_mount r "$work/cd" "$work/cd-mount" "$work/cd-control" || exit $?
 # ShutdownBlockReasonCreate(window, reason) with the reason in UTF-16 escapes.
 reason='\30a4\30f3\30b9\30c8\30fc\30eb\ff23\ff24\304b\3089\306e\30b3\30d4\30fc\304c\9032\884c\4e2d\3067\3059\3002'
 
-# mode: window or silent.
+# mode: window, silent or taskkill.
 session_ends_during_copy() {
-  local mode=$1 window_class=VelmoraCopyWindow
+  local mode=$1 window_class=VelmoraCopyWindow query_answer=0
   rm -rf "$dest"
   installer_records 'R:\' "$dest_windows\\System"
   # Every read of the video takes a second and a half: a CD that can hardly read it.
@@ -49,7 +51,11 @@ session_ends_during_copy() {
     window=$(find_copy_window) || fail "the copy window did not appear"
     click_execute "$window"
   else
+    # Wine's ShutdownBlockReasonCreate only pretends (it returns FALSE). Without its reason taken,
+    # an unattended run lets the session's end come, as Vista would end outright a program with
+    # no visible window that refused it without a reason, and stops its run when it comes.
     window_class=VelmoraSilentRun
+    query_answer=1
     WINEDEBUG=-all,fixme+all wine "$program" /silent >"$work/program.out" 2>"$work/program.err" &
     pid=$!
   fi
@@ -59,12 +65,19 @@ session_ends_during_copy() {
   [[ -n $partial ]] || fail "$mode: no partial copy while the video is being copied"
   shot "session-end-during-copy-$mode"
 
-  # As Windows ends the session.
-  report=$(wine "$probe" "$window_class" | tr -d '\r') ||
-    { echo "$report"; fail "$mode: the session's end was not taken as it should be"; }
-  echo "$mode: session end: $report"
+  if [[ $mode == taskkill ]]; then
+    local asked
+    asked=$(now_ms)
+    wine taskkill /im "$(basename "$program")" >/dev/null 2>&1 || fail "taskkill: it found no program to end"
+  else
+    # As Windows ends the session.
+    report=$(wine "$probe" "$window_class" "$query_answer" | tr -d '\r') ||
+      { echo "$report"; fail "$mode: the session's end was not taken as it should be"; }
+    echo "$mode: session end: $report"
+  fi
   status=0
   wait "$pid" || status=$?
+  [[ $mode != taskkill ]] || echo "taskkill: the program ended $(($(now_ms) - asked)) ms after"
   pid=
   [[ $status == 5 ]] || fail "$mode: the program's exit code was $status, not 5 (stopped)"
 
@@ -77,13 +90,13 @@ session_ends_during_copy() {
     fail "$mode: the program did not give Windows a reason to hold the session"
   grep -F "ShutdownBlockReasonCreate" "$work/program.err" | grep -qF "L\"$reason\"" ||
     fail "$mode: the block reason is not the Japanese text: $(grep -F ShutdownBlockReasonCreate "$work/program.err")"
-  if [[ $mode == silent ]]; then
+  if [[ $mode != window ]]; then
     # The run ended as a run ends: its line (in the ANSI code page, 932 here) and its log entry.
     said=$(iconv -f CP932 -t UTF-8 "$work/program.out" | tr -d '\r')
-    [[ $said == *コピーを中断しました* ]] || fail "silent: the line does not say the copy was stopped: $said"
+    [[ $said == *コピーを中断しました* ]] || fail "$mode: the line does not say the copy was stopped: $said"
     log=$(find "$WINEPREFIX/drive_c/users" -path '*/Velmora/cdcopy.log' | head -n 1)
     [[ -n $log ]] && tr -d '\r' <"$log" | grep '^exit code:' | tail -n 1 | grep -qx 'exit code: 5' ||
-      fail "silent: the log's last entry does not end with exit code 5"
+      fail "$mode: the log's last entry does not end with exit code 5"
   fi
 
   # The next start of the program completes the copy.
@@ -95,8 +108,9 @@ session_ends_during_copy() {
   cmp -s "$work/cd/Help/video/clip.avi" "$dest/Help/video/clip.avi" ||
     fail "$mode: the video was not copied whole"
   [[ ! -e $dest/.velmora-cdcopy-under-way ]] || fail "$mode: the record stayed after the completed copy"
-  echo "$mode: the session's end stopped the copy, and the next run completed it"
+  echo "$mode: the stop came through, and the next run completed the copy"
 }
 
 session_ends_during_copy window
 session_ends_during_copy silent
+session_ends_during_copy taskkill

@@ -235,24 +235,33 @@ TEST_F(RealCopyTest, LongPathsAndLongNames) {
     ASSERT_TRUE(fs.CreateFolder(folder).ok()) << folder.size();
   }
 #ifdef _WIN32
-  // 250 characters, which the suffix of a copy under way would take past a name's 255 (which a
-  // Linux disk under Wine counts in bytes): the temporary name is cut short to fit.
-  const std::string longName(250, 'n');
+  // Names that the suffix of a copy under way would take past a name's 255 (which a Linux disk
+  // under Wine counts in bytes): the temporary name is cut short to fit, and not between the
+  // halves of a character outside the BMP (two UTF-16 units, four bytes).
+  const std::vector<std::string> longNames = {std::string(250, 'n'),
+                                              std::string(238, 'm') + "\U0001D11E" + "x"};
 #else
   // 255 bytes, as much as a name may have: the copy's temporary name must fit too.
   std::string longName;
   for (int i = 0; i < 85; ++i) longName += "長";
+  const std::vector<std::string> longNames = {longName};
 #endif
   sandbox.WriteFile("cd/a.dat", "far away");
-  for (const std::string& name : {std::string("a.dat"), longName}) {
+  std::vector<std::string> names = longNames;
+  names.insert(names.begin(), "a.dat");
+  for (const std::string& name : names) {
     ASSERT_TRUE(Copy(In("cd/a.dat"), folder + sep + name).ok()) << name;
   }
   ASSERT_TRUE(fs.FlushCopies(folder).ok());
-  EXPECT_EQ(ListAll(folder + sep, ListingFilter::kPlainFiles),
-            (std::vector<std::string>{"a.dat", longName}));
+  std::vector<std::string> listed = ListAll(folder + sep, ListingFilter::kPlainFiles);
+  std::sort(listed.begin(), listed.end());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(listed, names);
   FileStamp stamp;
-  EXPECT_TRUE(fs.GetFileStamp(folder + sep + longName, stamp).ok());
-  EXPECT_EQ(stamp.size, 8u);
+  for (const std::string& name : longNames) {
+    EXPECT_TRUE(fs.GetFileStamp(folder + sep + name, stamp).ok());
+    EXPECT_EQ(stamp.size, 8u);
+  }
 }
 
 TEST_F(RealCopyTest, AHiddenRecordIsWrittenReadReplacedAndRemoved) {

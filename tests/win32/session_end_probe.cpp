@@ -1,18 +1,22 @@
 // Ends the session for a running velmora-cdcopy as Windows does, and tells how the program took
 // it: finds its window by class and title (the copy window, or the hidden one of an unattended
-// run), asks WM_QUERYENDSESSION (the answer is expected to be FALSE during a run), then sends
-// WM_ENDSESSION(TRUE) and measures how long the program takes to end.
-//   session_end_probe.exe [window class]     (VelmoraCopyWindow unless given)
+// run), asks WM_QUERYENDSESSION, then sends WM_ENDSESSION(TRUE) and measures how long the program
+// takes to end.
+//   session_end_probe.exe [window class [answer]]
+// The class is VelmoraCopyWindow unless given; the answer expected of the query is 0 (FALSE, the
+// session's end refused) unless given.
 // Prints one line, "query <answer> ended-after-ms <n> exit-code <code>"; exits 0 when the query
-// was refused, and the program ended within 5 s with the code of a stopped run, else 1.
+// had the answer expected, and the program ended within 5 s with the code of a stopped run, else 1.
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
 
 #include "app/exit_codes.h"
 
 int wmain(int argc, wchar_t** argv) {
   const wchar_t* windowClass = argc > 1 ? argv[1] : L"VelmoraCopyWindow";
+  const DWORD_PTR expectedAnswer = argc > 2 ? std::wcstoul(argv[2], nullptr, 10) : FALSE;
   HWND window = FindWindowW(windowClass, L" Velmora");
   if (window == nullptr) {
     std::printf("no window of the class %ls\n", windowClass);
@@ -42,7 +46,7 @@ int wmain(int argc, wchar_t** argv) {
   std::printf("query %d ended-after-ms %llu exit-code %lu\n", static_cast<int>(answer),
               waited == WAIT_OBJECT_0 ? took : 0ULL, static_cast<unsigned long>(exitCode));
   std::fflush(stdout);
-  return answer == FALSE && waited == WAIT_OBJECT_0 && took < 5000 &&
+  return answer == expectedAnswer && waited == WAIT_OBJECT_0 && took < 5000 &&
                  exitCode == static_cast<DWORD>(velmora::kExitStopped)
              ? 0
              : 1;

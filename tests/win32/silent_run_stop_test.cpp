@@ -26,23 +26,28 @@ using testing::FakeCopyRun;
 using testing::Gate;
 using testing::SleepFor;
 
-// What the watch asked of the system about the session's end.
-struct BlockReasons {
+// What the watch asked of the system about the session's end, and how it ended the program.
+struct SessionEndRecord {
   Mutex mutex;
   std::vector<std::string> calls;  // "create <reason>", "destroy"
   std::vector<HWND> windows;
   std::vector<DWORD> threads;
+  std::vector<int> exits;
 
-  SessionEndCalls Calls(bool vistaOrLater) {
+  // Vista and later, whose reason is taken or (`reasonTaken` false) refused; or XP, without.
+  SessionEndCalls Calls(bool vistaOrLater, bool reasonTaken = true) {
     SessionEndCalls made;
     if (vistaOrLater) {
-      made.createBlockReason = [this](HWND window, const wchar_t* reason) {
+      made.createBlockReason = [this, reasonTaken](HWND window, const wchar_t* reason) {
         Note("create " + WideToUtf8(reason), window);
-        return true;
+        return reasonTaken;
       };
       made.destroyBlockReason = [this](HWND window) { Note("destroy", window); };
     }
-    made.endProgram = [](int) { ADD_FAILURE() << "the watch never ends the program itself"; };
+    made.endProgram = [this](int exitCode) {
+      MutexLock lock(mutex);
+      exits.push_back(exitCode);
+    };
     return made;
   }
   void Note(std::string call, HWND window) {
@@ -55,12 +60,12 @@ struct BlockReasons {
 
 // A run on the small CD whose third copy waits at `gate`, with its watch.
 struct HeldSilentRun {
-  explicit HeldSilentRun(BlockReasons& reasons, bool vistaOrLater = true) {
+  explicit HeldSilentRun(SessionEndCalls calls) {
     testing::LayOutSmallCd(run);
     run.fs.beforeCopy = [this](int number) {
       if (number == 3) gate.Pass();
     };
-    stop.emplace(run.procedure, reasons.Calls(vistaOrLater));
+    stop.emplace(run.procedure, std::move(calls));
   }
   // Runs as the program's main thread does; the line goes to `line`.
   int Run() {
@@ -81,16 +86,14 @@ struct Asker {
     worker.Start([&held, ask = std::move(ask), this] {
       if (!held.gate.WaitUntilReached()) return;
       answer = ask();
-      answered.store(true);
       held.gate.Open();
     });
   }
   WorkerThread worker;
-  std::atomic<bool> answered{false};
   LRESULT answer = -1;
 };
 
-void ExpectStoppedWithItsRecord(const HeldSilentRun& held, int code, const char* name) {
+void ExpectStoppedWithItsRecord(const HeldSilentRun& held, int code, const std::string& name) {
   EXPECT_EQ(code, kExitStopped) << name;
   EXPECT_NE(held.line.find(messages::kStopped), std::string::npos) << name << ": " << held.line;
   EXPECT_FALSE(held.run.fs.Exists("C:\\Velmora\\System\\z.dat")) << name;  // never reached
@@ -111,46 +114,58 @@ TEST(SilentRunStopTest, CtrlCCtrlBreakAndACloseRequestStopTheRunAndASecondCtrlCI
        [](SilentRunStop& stop) { return SendMessageW(stop.window(), WM_CLOSE, 0, 0); }, 0},
   };
   for (const Row& row : rows) {
-    BlockReasons reasons;
-    HeldSilentRun held(reasons);
+    SessionEndRecord record;
+    HeldSilentRun held(record.Calls(true));
     ASSERT_NE(held.stop->window(), nullptr);
     EXPECT_FALSE(held.stop->Asked()) << row.name;
     Asker asker(held, [&] { return row.ask(*held.stop); });
-    ExpectStoppedWithItsRecord(held, held.Run(), row.name);
+    const int code = held.Run();
+    ExpectStoppedWithItsRecord(held, code, row.name);
     asker.worker.Join();
     EXPECT_EQ(asker.answer, row.firstAnswer) << row.name;
     // One more Ctrl+C: the system's own handling ends the program.
     EXPECT_EQ(SilentRunStop::OnConsoleControl(CTRL_C_EVENT), FALSE) << row.name;
+    held.stop->Release(code);
+    held.stop.reset();
+    EXPECT_TRUE(record.exits.empty()) << row.name << ": nothing was held, so nothing ends it";
   }
 }
 
-TEST(SilentRunStopTest, TheConsolesClosingAndTheSessionsEndAreHeldUntilTheRunHasEnded) {
+TEST(SilentRunStopTest, TheConsolesClosingAndTheSessionsEndAreHeldUntilTheRunHasEndedThenEndIt) {
   struct Row {
     const char* name;
     std::function<LRESULT(SilentRunStop&)> ask;
+    bool reasonTaken;
+    DWORD_PTR queryAnswer;
+  };
+  const auto consoleCloses = [](SilentRunStop&) {
+    return SilentRunStop::OnConsoleControl(CTRL_CLOSE_EVENT);
+  };
+  const auto sessionEnds = [](SilentRunStop& stop) {
+    return SendMessageW(stop.window(), WM_ENDSESSION, TRUE, 0);
   };
   const Row rows[] = {
-      {"the console closes",
-       [](SilentRunStop&) { return SilentRunStop::OnConsoleControl(CTRL_CLOSE_EVENT); }},
-      {"the session ends",
-       [](SilentRunStop& stop) { return SendMessageW(stop.window(), WM_ENDSESSION, TRUE, 0); }},
+      {"the console closes", consoleCloses, true, FALSE},
+      {"the session ends", sessionEnds, true, FALSE},
+      // Refusing without a reason would have the program ended outright: the session's end is
+      // let come, and stops the run.
+      {"the session ends, the reason refused", sessionEnds, false, TRUE},
   };
   for (const Row& row : rows) {
-    BlockReasons reasons;
-    HeldSilentRun held(reasons);
+    SessionEndRecord record;
+    HeldSilentRun held(record.Calls(true, row.reasonTaken));
     ASSERT_NE(held.stop->window(), nullptr);
     HWND window = held.stop->window();
-    // During the run the session is held, with the reason.
-    DWORD_PTR query = TRUE;
+    DWORD_PTR query = 2;
     ASSERT_NE(SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000, &query),
               0);
-    EXPECT_EQ(query, static_cast<DWORD_PTR>(FALSE)) << row.name;
+    EXPECT_EQ(query, row.queryAnswer) << row.name;
 
     WorkerThread asker;
     std::atomic<bool> returned{false};
     asker.Start([&] {
       if (!held.gate.WaitUntilReached()) return;
-      // Let the run go a moment after the request, which does not return before the watch ends.
+      // Let the run go a moment after the request, which does not return before the release.
       WorkerThread opener;
       opener.Start([&held] {
         SleepFor(std::chrono::milliseconds(300));
@@ -159,27 +174,37 @@ TEST(SilentRunStopTest, TheConsolesClosingAndTheSessionsEndAreHeldUntilTheRunHas
       row.ask(*held.stop);
       returned.store(true);
     });
-    ExpectStoppedWithItsRecord(held, held.Run(), row.name);
+    const int code = held.Run();
+    ExpectStoppedWithItsRecord(held, code, row.name);
     SleepFor(std::chrono::milliseconds(200));
     EXPECT_FALSE(returned.load()) << row.name << ": the program could have been ended mid-run";
-    held.stop.reset();
+    EXPECT_TRUE(record.exits.empty()) << row.name;
+    held.stop->Release(code);
     EXPECT_TRUE(asker.WaitFor(std::chrono::seconds(5))) << row.name << ": still held";
     asker.Join();
     EXPECT_TRUE(returned.load()) << row.name;
+    {
+      MutexLock lock(record.mutex);
+      EXPECT_EQ(record.exits, std::vector<int>{kExitStopped}) << row.name;
+    }
+    held.stop.reset();
     EXPECT_FALSE(IsWindow(window)) << row.name;
-    ASSERT_EQ(reasons.calls.size(), 2u) << row.name;
-    EXPECT_EQ(reasons.calls[0], "create インストールＣＤからのコピーが進行中です。") << row.name;
-    EXPECT_EQ(reasons.calls[1], "destroy") << row.name;
-    EXPECT_EQ(reasons.windows[0], window) << row.name;
-    // Called on the thread that made the window, as the system requires.
-    EXPECT_EQ(reasons.threads[0], reasons.threads[1]) << row.name;
-    EXPECT_NE(reasons.threads[0], GetCurrentThreadId()) << row.name;
+    ASSERT_GE(record.calls.size(), 1u) << row.name;
+    EXPECT_EQ(record.calls[0], "create インストールＣＤからのコピーが進行中です。") << row.name;
+    EXPECT_EQ(record.windows[0], window) << row.name;
+    if (row.reasonTaken) {
+      ASSERT_EQ(record.calls.size(), 2u) << row.name;
+      EXPECT_EQ(record.calls[1], "destroy") << row.name;
+      // Called on the thread that made the window, as the system requires.
+      EXPECT_EQ(record.threads[0], record.threads[1]) << row.name;
+      EXPECT_NE(record.threads[0], GetCurrentThreadId()) << row.name;
+    }
   }
 }
 
 TEST(SilentRunStopTest, OnXpTheAnswerAloneHoldsTheSessionAndACancelledEndChangesNothing) {
-  BlockReasons reasons;
-  HeldSilentRun held(reasons, /*vistaOrLater=*/false);
+  SessionEndRecord record;
+  HeldSilentRun held(record.Calls(/*vistaOrLater=*/false));
   HWND window = held.stop->window();
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(SendMessageW(window, WM_QUERYENDSESSION, 0, 0), FALSE);
@@ -189,7 +214,46 @@ TEST(SilentRunStopTest, OnXpTheAnswerAloneHoldsTheSessionAndACancelledEndChanges
   held.run.fs.beforeCopy = nullptr;
   EXPECT_EQ(held.Run(), kExitCopied);
   held.stop.reset();
-  EXPECT_TRUE(reasons.calls.empty());
+  EXPECT_TRUE(record.calls.empty());
+  EXPECT_TRUE(record.exits.empty());
+}
+
+// The console's events as the system hands them out, to the handlers last registered first: the
+// watch's must be among them, and a second Ctrl+Break must go on past it to the system's own.
+// The test's own handler, registered before the watch's, stands in for the system's, which would
+// end the program.
+std::atomic<int> g_reachedPastTheWatch{0};
+BOOL WINAPI StandInForTheSystemsHandler(DWORD) {
+  g_reachedPastTheWatch.fetch_add(1);
+  return TRUE;
+}
+
+TEST(SilentRunStopTest, TheSystemsOwnDispatchOfCtrlBreakReachesTheWatch) {
+  using Dispatch = DWORD(WINAPI*)(void*);
+  HMODULE kernelBase = GetModuleHandleW(L"kernelbase.dll");
+  const auto dispatch =
+      kernelBase == nullptr
+          ? nullptr
+          : reinterpret_cast<Dispatch>(
+                reinterpret_cast<void (*)()>(GetProcAddress(kernelBase, "CtrlRoutine")));
+  if (dispatch == nullptr) GTEST_SKIP() << "the system does not export its console dispatch";
+  void* const ctrlBreak = reinterpret_cast<void*>(static_cast<ULONG_PTR>(CTRL_BREAK_EVENT));
+  ASSERT_TRUE(SetConsoleCtrlHandler(&StandInForTheSystemsHandler, TRUE));
+  g_reachedPastTheWatch.store(0);
+  {
+    SessionEndRecord record;
+    FakeCopyRun run;
+    SilentRunStop stop(run.procedure, record.Calls(true));
+    dispatch(ctrlBreak);
+    EXPECT_TRUE(stop.Asked());
+    EXPECT_EQ(g_reachedPastTheWatch.load(), 0);
+    dispatch(ctrlBreak);
+    EXPECT_EQ(g_reachedPastTheWatch.load(), 1);
+  }
+  // Once the watch has gone, the events are the system's again.
+  dispatch(ctrlBreak);
+  EXPECT_EQ(g_reachedPastTheWatch.load(), 2);
+  SetConsoleCtrlHandler(&StandInForTheSystemsHandler, FALSE);
 }
 
 }  // namespace
