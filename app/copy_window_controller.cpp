@@ -16,7 +16,10 @@ std::string FailureBoxText(std::string_view resultMessage) {
 void CopyWindowController::Shutdown() {
   if (running_) {
     runner_.RequestStop();
-    if (!worker_.WaitFor(kShutdownWait)) std::_Exit(ExitCodeFor(RunOutcome::kStopped));
+    if (!worker_.WaitFor(kShutdownWait)) {
+      GiveUpRun();
+      std::_Exit(ExitCodeFor(RunOutcome::kStopped));
+    }
   }
   worker_.Join();
 }

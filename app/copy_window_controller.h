@@ -89,6 +89,8 @@ class CopyWindowController final : public ProgressDisplay {
   void StopRun(std::function<void()> ended);
   // As StopRun, then waits at most `timeout` for the worker; true when it has ended.
   bool StopRunAndWait(std::chrono::milliseconds timeout);
+  // The program ends without the run under way, held in a call (CopyRunner::GiveUp).
+  void GiveUpRun() { runner_.GiveUp(); }
 
   // The run's thread.
   void SetProgressText(std::string_view text) override;

@@ -66,17 +66,29 @@ std::string LocalIso8601(std::time_t time) {
   return text;
 }
 
-std::string FormatLogEntry(const CopyProcedure& run, const RunLogFacts& facts) {
-  const VersionFlags& flags = run.version().flags();
-  const messages::CopyFailures& failures = run.failures();
+namespace {
+
+std::string EntryHeading(const RunLogFacts& facts) {
+  return "== " + LocalIso8601(facts.started) + " velmora-cdcopy " + kProgramVersion + "\n";
+}
+
+// The result, the exit code and the time taken, with which every entry ends.
+std::string EntryEnding(const RunLogFacts& facts) {
   const auto milliseconds =
       std::chrono::duration_cast<std::chrono::milliseconds>(facts.took).count();
   char took[32];
   std::snprintf(took, sizeof took, "%lld.%03lld s", static_cast<long long>(milliseconds / 1000),
                 static_cast<long long>(milliseconds % 1000));
+  return "result: " + facts.resultText + "\n" + "exit code: " + std::to_string(facts.exitCode) +
+         "\n" + "took: " + took + "\n";
+}
 
-  std::string entry =
-      "== " + LocalIso8601(facts.started) + " velmora-cdcopy " + kProgramVersion + "\n";
+}  // namespace
+
+std::string FormatLogEntry(const CopyProcedure& run, const RunLogFacts& facts) {
+  const VersionFlags& flags = run.version().flags();
+  const messages::CopyFailures& failures = run.failures();
+  std::string entry = EntryHeading(facts);
   entry += "Windows version flags: OsIsVista " + std::to_string(flags.OsIsVista) +
            ", OsIsWin7OrLater " + std::to_string(flags.OsIsWin7OrLater) + "\n";
   entry += "source: " + (run.SourceRoot.empty() ? std::string("-") : run.SourceRoot) + "\n";
@@ -90,10 +102,14 @@ std::string FormatLogEntry(const CopyProcedure& run, const RunLogFacts& facts) {
            std::to_string(failures.foldersNotMade) + "; CD folders not read " +
            std::to_string(failures.foldersNotRead) + "; copies on the disk " +
            YesNo(!failures.notWrittenToDisk) + "\n";
-  entry += "result: " + facts.resultText + "\n";
-  entry += "exit code: " + std::to_string(facts.exitCode) + "\n";
-  entry += std::string("took: ") + took + "\n";
-  return entry;
+  return entry + EntryEnding(facts);
+}
+
+std::string FormatGivenUpLogEntry(const RunLogFacts& facts) {
+  return EntryHeading(facts) +
+         "given up: a call on the CD or the destination had not returned when the program had "
+         "to end; the program ended without the run, whose record stays for the next run\n" +
+         EntryEnding(facts);
 }
 
 std::string ResultBoxText(const CopyRunner& run) {
@@ -104,11 +120,24 @@ std::string ResultBoxText(const CopyRunner& run) {
 void LoggedRun::RunCopy() {
   const auto start = std::chrono::steady_clock::now();
   const std::time_t started = wallClock_();
+  {
+    MutexLock lock(entryMutex_);
+    underWay_ = true;
+    entryTaken_ = false;
+    started_ = started;
+    start_ = start;
+  }
   logWritten_ = false;
   procedure_.ResultMessage = ResultMessage;
   procedure_.RunCopy();
   ResultMessage = procedure_.ResultMessage;
   Outcome = procedure_.Outcome;
+  {
+    MutexLock lock(entryMutex_);
+    underWay_ = false;
+    if (entryTaken_) return;  // given up on meanwhile: its entry says so
+    entryTaken_ = true;
+  }
 
   RunLogFacts facts;
   facts.started = started;
@@ -118,6 +147,20 @@ void LoggedRun::RunCopy() {
   if (!logPath_.empty()) {
     logWritten_ = AppendLogEntry(file_, logPath_, FormatLogEntry(procedure_, facts), separator_);
   }
+}
+
+void LoggedRun::GiveUp() {
+  RunLogFacts facts;
+  {
+    MutexLock lock(entryMutex_);
+    if (!underWay_ || entryTaken_) return;
+    entryTaken_ = true;
+    facts.started = started_;
+    facts.took = std::chrono::steady_clock::now() - start_;
+  }
+  facts.exitCode = ExitCodeFor(RunOutcome::kStopped);
+  facts.resultText = FailureBoxText(messages::kStopped);
+  if (!logPath_.empty()) AppendLogEntry(file_, logPath_, FormatGivenUpLogEntry(facts), separator_);
 }
 
 std::string LoggedRun::FailureFootnote() const {

@@ -8,6 +8,7 @@
 
 #include "copy/copy_procedure.h"
 #include "platform/log_file.h"
+#include "platform/worker_thread.h"
 
 namespace velmora {
 
@@ -39,8 +40,13 @@ struct RunLogFacts {
 // order, the counts, the result, the exit code and the time it took.
 std::string FormatLogEntry(const CopyProcedure& run, const RunLogFacts& facts);
 
+// One entry for a run the program ended without (GiveUp): what is known of it without asking the
+// run, which is still in a call: its start, that it was given up on, the exit code and the time.
+std::string FormatGivenUpLogEntry(const RunLogFacts& facts);
+
 // The copy run with its log: the same run, then one entry appended to the log, on the run's own
-// thread. A log that cannot be written changes nothing of the run.
+// thread; or, for a run the program ends without, the entry that says so, on the thread that
+// gives up. A log that cannot be written changes nothing of the run.
 class LoggedRun final : public CopyRunner {
  public:
   using WallClock = std::function<std::time_t()>;
@@ -55,6 +61,7 @@ class LoggedRun final : public CopyRunner {
 
   void RunCopy() override;
   void RequestStop() override { procedure_.RequestStop(); }
+  void GiveUp() override;
   // Where the log is, once it holds this run's entry.
   std::string FailureFootnote() const override;
 
@@ -68,6 +75,14 @@ class LoggedRun final : public CopyRunner {
   char separator_;
   WallClock wallClock_;
   bool logWritten_ = false;
+
+  // Shared with a thread that gives up on the run, under entryMutex_: one entry a run, written by
+  // whichever of the two takes it first.
+  Mutex entryMutex_;
+  bool underWay_ = false;
+  bool entryTaken_ = false;
+  std::time_t started_ = 0;
+  std::chrono::steady_clock::time_point start_{};
 };
 
 // The text of the box a run ends with, as the window shows it, on one line.

@@ -28,6 +28,7 @@ int RunSilently(CopyRunner& run, const std::function<void(std::string_view)>& wr
       }
       if (deadline && Clock::now() >= *deadline) {
         // The run is held in a call that does not return: the program ends without it.
+        run.GiveUp();
         std::fflush(stdout);
         std::_Exit(kExitStopped);
       }

@@ -26,6 +26,11 @@ class CopyRunner {
   // call it.
   virtual void RequestStop() = 0;
 
+  // The program is about to end without the run under way, which is held in a call that has not
+  // returned (a drive that hangs): the run says so where it keeps its records. Any thread; the
+  // run's own may still be in that call. Nothing when no run is under way.
+  virtual void GiveUp() {}
+
   // A line for the end of the failure box (where to read more), or empty.
   virtual std::string FailureFootnote() const { return {}; }
 

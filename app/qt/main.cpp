@@ -60,7 +60,10 @@ int RunWindow(int argc, char** argv, velmora::CopyApplication& program,
     // to when it ended just before the stop could reach it.
     window.controller().StopRun(
         [&application, &program] { application.exit(velmora::ExitCodeFor(program.run.Outcome)); });
-    QTimer::singleShot(std::chrono::seconds(4), [] { _exit(velmora::kExitStopped); });
+    QTimer::singleShot(std::chrono::seconds(4), [&program] {
+      program.run.GiveUp();
+      _exit(velmora::kExitStopped);
+    });
   });
   window.show();
   return application.exec();  // the program ends as soon as the window is closed

@@ -266,6 +266,7 @@ void Win32CopyWindow::EndSession() {
   if (!controller_.runUnderWay()) return;
   // The code of the run's outcome: stopped, or what it came to if it ended before the stop.
   const bool ended = controller_.StopRunAndWait(kSessionEndWait);
+  if (!ended) controller_.GiveUpRun();
   sessionEnd_.endProgram(ended ? ExitCodeFor(controller_.lastOutcome()) : kExitStopped);
 }
 

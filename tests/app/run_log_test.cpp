@@ -164,5 +164,40 @@ TEST_F(LoggedRunTest, ARunThatFindsNoCdLogsWhatItKnows) {
   EXPECT_NE(entry.find("exit code: 2\n"), std::string::npos) << entry;
 }
 
+TEST_F(LoggedRunTest, ARunGivenUpOnWhileHeldInACallHasOneEntryThatSaysSo) {
+  LoggedRun run(procedure, file, "/logs/cdcopy.log", '/', [] { return std::time_t{0}; });
+  run.GiveUp();  // no run under way: nothing to say
+  EXPECT_TRUE(file.files.empty());
+
+  testing::Gate gate;
+  fs.beforeCopy = [&gate](int number) {
+    if (number == 2) gate.Pass();
+  };
+  WorkerThread worker;
+  ASSERT_TRUE(worker.Start([&run] { run.RunCopy(); }));
+  ASSERT_TRUE(gate.WaitUntilReached());
+  run.GiveUp();
+  run.GiveUp();  // one entry a run, however often it is given up on
+  const std::string given = file.files["/logs/cdcopy.log"];
+  for (const std::string& part :
+       {std::string("== ") + LocalIso8601(0) + " velmora-cdcopy " + kProgramVersion + "\n",
+        std::string("given up: a call on the CD or the destination had not returned"),
+        std::string("result:  \u3000コピーを中断しました。\u3000\n"), std::string("exit code: 5\n"),
+        std::string("took: ")}) {
+    EXPECT_NE(given.find(part), std::string::npos) << part << "\nin\n" << given;
+  }
+  EXPECT_EQ(given.find("== ", 1), std::string::npos) << given;
+
+  // The call returns after all, too late: the program would have ended; its entry is not added.
+  gate.Open();
+  worker.Join();
+  EXPECT_EQ(file.files["/logs/cdcopy.log"], given);
+
+  // The next run (which finds the copy complete) has its own entry again.
+  fs.beforeCopy = nullptr;
+  EXPECT_EQ(Run(run), messages::kAlreadyCopied);
+  EXPECT_NE(file.files["/logs/cdcopy.log"].find("exit code: 1\n", given.size()), std::string::npos);
+}
+
 }  // namespace
 }  // namespace velmora

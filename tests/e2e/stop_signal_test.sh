@@ -3,7 +3,8 @@
 # dropped ssh connection (SIGHUP) stops it, in its window and in --silent: the install CD is a FUSE drive whose first read of a
 # large video blocks, so a copy is surely under way when the signal comes.
 #   - one signal: the run stops at its next chunk, the program ends with status 5 within 5 s (a
-#     read that blocks longer is not waited for: the program ends at its 4 s deadline), the copy
+#     read that blocks longer is not waited for: the program ends at its 4 s deadline, and its
+#     log says it ended without the run), the copy
 #     under way has no name and the record of the copy stays; the next --silent run completes
 #     the copy and ends with 0;
 #   - a second SIGTERM or SIGINT ends the program at once, with status 128 + that signal; a
@@ -97,6 +98,9 @@ wait_end() {
 }
 
 last_logged_exit() { grep '^exit code:' "$XDG_STATE_HOME/velmora/cdcopy.log" | tail -n 1; }
+# Whether the log's last entry is that of a run the program ended without.
+given_up() { awk '/^== /{ g = 0 } /^given up:/{ g = 1 } END { exit !g }' "$XDG_STATE_HOME/velmora/cdcopy.log"; }
+not_given_up() { ! given_up; }
 no_temporaries() { [[ -z $(find "$dest" -name '.velmora-partial*' -print -quit) ]]; }
 
 # The next run, unattended, completes the copy.
@@ -135,12 +139,16 @@ one_signal() {
   check test "$status" = 5
   check test ! -e "$dest/Help/video/lesson2.avi"
   check test -f "$marker"
+  check test "$(last_logged_exit)" = "exit code: 5"
   if ((stall < 4)); then
     # The read came back before the deadline: the run stopped at its next chunk and ended as a
     # run ends, leaving no copy under a temporary name, and logged itself as stopped.
     check no_temporaries
-    check test "$(last_logged_exit)" = "exit code: 5"
+    check not_given_up
     [[ $mode == silent ]] && check grep -q 'コピーを中断しました' "$work/stdout"
+  else
+    # The program ended without the run, and its log says so.
+    check given_up
   fi
   next_run_completes
   report "$mode, SIG$signal ($times) while a read blocks ${stall} s: status $status after $took ms"

@@ -9,12 +9,14 @@
 #include <vector>
 
 #include "app/exit_codes.h"
+#include "app/run_log.h"
 #include "app/win32/win32_copy_window.h"
 #include "copy/copy_procedure.h"
 #include "platform/installer_settings.h"
 #include "platform/platform_services.h"
 #include "platform/win32/win32_text.h"
 #include "tests/fakes/fake_copy_run.h"
+#include "tests/fakes/fake_log_file.h"
 #include "tests/fakes/held_calls.h"
 #include "tests/fakes/sandbox_cd.h"
 #include "tests/fakes/slow_source.h"
@@ -536,7 +538,8 @@ TEST(Win32SessionEndTest, EndingTheSessionStopsACopyAndTheNextRunCompletesIt) {
 }
 
 // A run held in a call that does not come back in time still lets the program end within the
-// 5 s: the window waits for the worker as long as it may, no longer.
+// 5 s: the window waits for the worker as long as it may, no longer, and the log says the program
+// ended without the run.
 TEST(Win32SessionEndTest, AWorkerHeldInACallDoesNotKeepTheProgramPastItsTime) {
   testing::FakeCopyRun run;
   run.registry.SetString("Software\\Velmora\\Info", "SetupDir", "E:\\");
@@ -550,9 +553,16 @@ TEST(Win32SessionEndTest, AWorkerHeldInACallDoesNotKeepTheProgramPastItsTime) {
   run.fs.beforeCopy = [&gate](int number) {
     if (number == 1) gate.Pass();
   };
-  Win32CopyWindow window(run.procedure);
+  testing::FakeLogFile log;
+  log.folders.insert("C:/logs");
+  LoggedRun logged(run.procedure, log, "C:/logs/cdcopy.log", '/');
+  Win32CopyWindow window(logged);
   ASSERT_TRUE(window.Create());
   SessionEndRecord record;
+  record.atExit = [&log] {
+    EXPECT_NE(log.files["C:/logs/cdcopy.log"].find("\ngiven up: "), std::string::npos);
+    EXPECT_NE(log.files["C:/logs/cdcopy.log"].find("\nexit code: 5\n"), std::string::npos);
+  };
   window.SetSessionEndCalls(RecordedSessionEnd(record, true));
   SendMessageW(window.executeButton(), BM_CLICK, 0, 0);
   ASSERT_TRUE(PumpUntil([&] { return gate.reached(); }));
